@@ -1,0 +1,20 @@
+// Small operating-system helpers shared by several subsystems.
+#pragma once
+
+#include <windows.h>
+
+// "yyyy-MM-dd HH:mm:ss" of the given local time, or of now when null.
+// `output` holds at least 20 bytes.
+void FormatDateTime(char* output, const SYSTEMTIME* localTime);
+
+// 1 when the folder exists afterwards; a file in its place is replaced.
+int EnsureFolder(const char* path);
+
+// Creates every folder of the path below its drive; 1 when all exist afterwards.
+int CreateFolderChain(const char* path);
+
+// Low 32 bits of the file's size, 0 when it cannot be opened.
+DWORD GetFileSizeAndTimes(const char* path, FILETIME* creation, FILETIME* lastWrite);
+
+// Widens a path with short (8.3) components in place; 260-byte buffer.
+void ExpandShortPath(char* path);

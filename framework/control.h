@@ -1,0 +1,45 @@
+// A dialog control bound to its window by identifier. The control sees its own
+// messages through a subclass procedure, and the messages its parent receives
+// on its behalf (owner-draw, colour, notifications) come back reflected as
+// kReflectBase + message, in the manner of OCM_ messages.
+#pragma once
+
+#include <windows.h>
+
+namespace fw {
+
+constexpr UINT kReflectBase = WM_USER + 0x1c00;  // OCM__BASE
+
+class Control {
+public:
+    Control() = default;
+    virtual ~Control();
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+
+    // Subclasses the control `id` of `dialog`. False when there is no such control.
+    bool Attach(HWND dialog, int id);
+    void Detach();
+
+    HWND Handle() const { return window_; }
+    int Id() const { return id_; }
+
+protected:
+    // The control's window procedure: a switch over the messages it handles;
+    // everything else goes to Default.
+    virtual LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    friend bool ReflectToControl(HWND, UINT, WPARAM, LPARAM, LRESULT*);
+
+    HWND window_ = nullptr;
+    int id_ = 0;
+};
+
+// Sends a reflectable parent message to the bound control that owns it.
+// Returns true with the control's answer when the child is a bound control.
+bool ReflectToControl(HWND child, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+}  // namespace fw

@@ -1,0 +1,173 @@
+// Helpers shared by the tests: a throw-away installation directory, registry
+// keys that are cleared around a test, child processes with a time limit,
+// message boxes answered from another thread, and probes (a function of this
+// test program run in a fresh process of its own).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kxtest {
+
+// Folder of the running test program (the build tree, where kxscan.exe,
+// update.exe and locale\ lie too).
+std::string BuildFolder();
+
+// Reads or writes a whole file; Read gives "" when the file cannot be read.
+std::string ReadFile(const std::string& path);
+bool WriteFile(const std::string& path, const std::string& content);
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+DWORD FileSize(const std::string& path);
+
+// A fresh folder under the temporary folder, laid out as an installation:
+// kxscan.exe, update.exe and locale\ copied from the build. Removed with
+// everything in it when the object ends.
+class TempInstallDir {
+public:
+    // `withProgram` false gives an empty folder.
+    explicit TempInstallDir(bool withProgram = true);
+    ~TempInstallDir();
+    TempInstallDir(const TempInstallDir&) = delete;
+    TempInstallDir& operator=(const TempInstallDir&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& relative) const { return path_ + "\\" + relative; }
+    bool Write(const std::string& relative, const std::string& content) const;
+    std::string Read(const std::string& relative) const { return ReadFile(File(relative)); }
+    bool Exists(const std::string& relative) const { return FileExists(File(relative)); }
+    // Points the product's registry value InstallPath at this folder.
+    void Register() const;
+
+private:
+    std::string path_;
+};
+
+// Removes the key `subkey` of HKLM (64-bit view) with all it holds when the
+// object is made and again when it ends, so a test starts and leaves clean.
+class ScopedHklmKey {
+public:
+    explicit ScopedHklmKey(std::string subkey);
+    ~ScopedHklmKey();
+    ScopedHklmKey(const ScopedHklmKey&) = delete;
+    ScopedHklmKey& operator=(const ScopedHklmKey&) = delete;
+
+    const std::string& Path() const { return subkey_; }
+
+private:
+    std::string subkey_;
+};
+
+// The product's keys (SOFTWARE\Tarnwick Systems and the uninstall entry),
+// cleared around a test.
+struct ProductRegistry {
+    ScopedHklmKey maker{"SOFTWARE\\Tarnwick Systems"};
+    ScopedHklmKey uninstall{"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvex"};
+};
+
+// Direct registry access for fixtures and checks, bypassing the code under
+// test. Reads report whether the value exists.
+bool RegSetString(const std::string& key, const std::string& value, const std::string& data);
+bool RegSetDword(const std::string& key, const std::string& value, DWORD data);
+bool RegGetString(const std::string& key, const std::string& value, std::string* data);
+bool RegGetDword(const std::string& key, const std::string& value, DWORD* data);
+bool RegKeyExists(const std::string& key);
+
+// A child process with its standard output (and error) captured.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts `commandLine` in `folder` (the caller's when empty), with
+    // `environment` added to (or replacing entries of) the caller's.
+    bool Start(const std::string& commandLine, const std::string& folder = "",
+               const std::map<std::string, std::string>& environment = {});
+    // Waits up to `timeoutMs`; false on time-out (the process is then killed).
+    bool Wait(DWORD timeoutMs);
+    DWORD Pid() const { return pid_; }
+    HANDLE Handle() const { return process_; }
+    DWORD ExitCode() const { return exitCode_; }
+    const std::string& Output() const { return output_; }
+    // The first visible-or-not top-level window of the process, waiting up to
+    // `timeoutMs` for it to appear; null when none.
+    HWND FindWindow(DWORD timeoutMs) const;
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+    DWORD exitCode_ = STILL_ACTIVE;
+    std::thread reader_;
+    HANDLE outputRead_ = nullptr;
+    std::string output_;
+};
+
+struct RunResult {
+    bool started = false;
+    bool finished = false;  // false: killed at the time limit
+    DWORD exitCode = 0;
+    std::string output;
+    DWORD elapsedMs = 0;
+};
+
+RunResult Run(const std::string& commandLine, DWORD timeoutMs, const std::string& folder = "",
+              const std::map<std::string, std::string>& environment = {});
+
+// Starts `<install>\kxscan.exe args` with the installation as working folder.
+bool StartKxscan(ChildProcess* child, const TempInstallDir& install, const std::string& args,
+                 const std::map<std::string, std::string>& environment = {});
+
+// Answers the next message box with `title` by pressing `button` (IDYES,
+// IDNO, IDOK, ...), from its own thread, for as long as the object lives.
+class MessageBoxAnswerer {
+public:
+    MessageBoxAnswerer(std::string title, int button, DWORD timeoutMs = 20000);
+    ~MessageBoxAnswerer();
+    bool Answered() const { return answered_; }
+    // The text of the box that was answered.
+    std::string Text() const { return text_; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> answered_{false};
+    std::string text_;
+    std::thread thread_;
+};
+
+// Presses a button of a dialog the way a click does (WM_COMMAND, BN_CLICKED).
+void ClickButton(HWND dialog, int id);
+
+// Probes: functions of this test program that a test runs in a process of
+// their own, for process-wide state (caches, start-up). A probe prints what
+// it finds to standard output and returns the process exit code.
+using ProbeFunction = int (*)(const std::vector<std::string>& args);
+bool RegisterProbe(const char* name, ProbeFunction function);
+RunResult RunProbe(const std::string& name, const std::vector<std::string>& args = {},
+                   const std::map<std::string, std::string>& environment = {}, DWORD timeoutMs = 60000,
+                   const std::string& folder = "");
+// Starts a probe without waiting, for tests of several processes at once.
+bool StartProbe(ChildProcess* child, const std::string& name, const std::vector<std::string>& args = {},
+                const std::map<std::string, std::string>& environment = {});
+int RunProbeMain(int argc, char** argv);  // called by main for "--probe NAME"
+
+#define KX_PROBE(name)                                                               \
+    static int name##_probe(const std::vector<std::string>& args);                    \
+    static const bool name##_registered = ::kxtest::RegisterProbe(#name, name##_probe); \
+    static int name##_probe([[maybe_unused]] const std::vector<std::string>& args)
+
+// Environment that makes Wine report a user-interface language and ANSI code
+// page (a glibc locale made by the test set-up): "ko_KR", "ja_JP", "de_DE".
+std::map<std::string, std::string> LocaleEnvironment(const std::string& locale);
+
+// Quotes one argument for a command line.
+std::string Quote(const std::string& argument);
+
+}  // namespace kxtest
