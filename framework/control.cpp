@@ -6,6 +6,8 @@ namespace fw {
 
 namespace {
 constexpr UINT_PTR kSubclassId = 0x6b78;  // identifies our subclass among others on the control
+// Marks a bound control, so the dialog knows which children take reflected messages.
+constexpr const char* kBoundProperty = "kx.Control";
 }
 
 Control::~Control() { Detach(); }
@@ -15,13 +17,17 @@ bool Control::Attach(HWND dialog, int id) {
     HWND window = ::GetDlgItem(dialog, id);
     if (!window || !::SetWindowSubclass(window, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this)))
         return false;
+    ::SetPropA(window, kBoundProperty, this);
     window_ = window;
     id_ = id;
     return true;
 }
 
 void Control::Detach() {
-    if (window_) ::RemoveWindowSubclass(window_, SubclassProc, kSubclassId);
+    if (window_) {
+        ::RemoveWindowSubclass(window_, SubclassProc, kSubclassId);
+        ::RemovePropA(window_, kBoundProperty);
+    }
     window_ = nullptr;
 }
 
@@ -42,8 +48,7 @@ LRESULT CALLBACK Control::SubclassProc(HWND, UINT message, WPARAM wParam, LPARAM
 }
 
 bool ReflectToControl(HWND child, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-    DWORD_PTR data = 0;
-    if (!child || !::GetWindowSubclass(child, Control::SubclassProc, kSubclassId, &data)) return false;
+    if (!child || !::GetPropA(child, kBoundProperty)) return false;
     *result = ::SendMessageA(child, kReflectBase + message, wParam, lParam);
     return true;
 }

@@ -32,7 +32,6 @@ protected:
 
 private:
     static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
-    friend bool ReflectToControl(HWND, UINT, WPARAM, LPARAM, LRESULT*);
 
     HWND window_ = nullptr;
     int id_ = 0;

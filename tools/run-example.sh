@@ -1,0 +1,75 @@
+#!/bin/sh
+# Builds kxscan, installs it into build/example/install and starts it in a
+# real window on a small example folder. Without a display it runs under Xvfb
+# and saves a screenshot to build/example/kxscan.png; with one, it waits until
+# you close the window. Does its own set-up on a fresh Debian 12 machine.
+set -e
+cd "$(dirname "$0")/.."
+top=$(pwd)
+sh tools/setup-debian.sh
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target kxscan update locale
+
+example=$top/build/example
+install=$example/install
+rm -rf "$install"
+cmake --install build/win64 --prefix "$install" >/dev/null
+
+# The example folder to scan: a few ordinary files.
+sample=$example/sample
+mkdir -p "$sample/documents"
+printf 'quarterly figures\n' >"$sample/documents/report.txt"
+printf 'MZ example\n' >"$sample/setup.exe"
+printf 'notes\n' >"$sample/notes.txt"
+
+export WINEPREFIX=$example/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=/usr/lib/wine/wine64
+if [ ! -f "$WINEPREFIX/.kxscan-ready" ]; then
+  echo "Making the example's Wine prefix (once)..."
+  $wine wineboot -i >/dev/null 2>&1
+  # No window manager under Xvfb: unmanaged windows avoid a 2 s wait per hidden window.
+  $wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  /usr/lib/wine/wineserver -w
+  touch "$WINEPREFIX/.kxscan-ready"
+fi
+# Drive Z: is the Linux root, so the installation is reachable as Z:\...
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+$wine reg add 'HKLM\SOFTWARE\Tarnwick Systems\Korvex' /v InstallPath /d "$(winpath "$install")" /f /reg:64 >/dev/null 2>&1
+
+xvfb_pid=""
+cleanup() {
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+if [ -z "$DISPLAY" ]; then
+  display=:97
+  Xvfb $display -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=$display
+  sleep 1
+  headless=1
+fi
+
+title=$(iconv -f CP1252 -t UTF-8 "$install/locale/eng.lib" | sed -n 's/^TITLE=//p' | tr -d '\r' | head -n 1)
+echo "Starting kxscan.exe on $(winpath "$sample")"
+(cd "$install" && $wine kxscan.exe "$(winpath "$sample")") &
+kxscan=$!
+
+window=""
+for _ in $(seq 1 100); do
+  window=$(xdotool search --name "^$title\$" 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+  sleep 0.2
+done
+if [ -z "$window" ]; then
+  echo "kxscan.exe showed no window" >&2
+  exit 1
+fi
+echo "Window \"$title\" is open."
+if [ -n "$headless" ]; then
+  sleep 1
+  import -window root "$example/kxscan.png"
+  echo "Screenshot: $example/kxscan.png"
+else
+  wait "$kxscan" || true
+fi
