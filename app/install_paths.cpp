@@ -12,7 +12,8 @@ namespace {
 constexpr const char* kInstallPathValue = "InstallPath";
 constexpr size_t kMaxExcludedPathChars = sizeof(ExcludedPath::path) - 1;
 
-// Filled on the first successful call; never changed afterwards.
+// Process-wide: the installation path never changes once it is filled, the
+// table is filled once by LoadExcludedPaths.
 char g_installPath[260];
 char g_iniPath[260];
 ExcludedPathTable g_excludedPaths;
@@ -36,8 +37,7 @@ void GetProgramFolder(char* folder, DWORD size) {
 }
 
 bool ReadInstallPath(const char* key) {
-    return ReadRegString(HKEY_LOCAL_MACHINE, key, kInstallPathValue, g_installPath, sizeof(g_installPath)) > 0 &&
-           g_installPath[0] != '\0';
+    return ReadRegString(HKEY_LOCAL_MACHINE, key, kInstallPathValue, g_installPath, sizeof(g_installPath)) > 0;
 }
 
 // Characters of the parent folder of text[0, length), or 0 when there is none.

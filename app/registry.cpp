@@ -48,13 +48,15 @@ int ReadRegString(HKEY root, const char* key, const char* value, char* buffer, D
         std::memset(buffer, 0, size);  // a value that did not fit may have left a partial copy
         return 0;
     }
-    // Stored text carries no terminator of its own: data that fills the whole
-    // buffer fits only when its last byte is one.
+    // Text stored without a terminator that fills the whole buffer leaves no
+    // room for one: it does not fit.
     if (bytes >= size && buffer[size - 1] != '\0') {
         std::memset(buffer, 0, size);
         return 0;
     }
-    return static_cast<int>(bytes);
+    // The count covers a terminator when the writer stored one; the caller
+    // gets the text's own length either way.
+    return static_cast<int>(strnlen(buffer, bytes));
 }
 
 int WriteRegValue(HKEY root, const char* key, const char* value, const void* data, DWORD length, DWORD type) {

@@ -9,6 +9,10 @@ case "$action" in
 start)
   [ -f "$prefix/.kxscan-ready" ] || "$(dirname "$0")/wine-prefix.sh" "$prefix" || exit 1
   nohup /usr/lib/wine/wineserver -p >"$prefix/../wineserver.log" 2>&1 </dev/null &
+  # Start the session's background processes (services, desktop) now, with no
+  # ties to this shell: started by the first test instead, they would inherit
+  # its output pipe and keep the test runner waiting until the server ends.
+  /usr/lib/wine/wine64 wineboot >/dev/null 2>&1 </dev/null
   ;;
 stop)
   /usr/lib/wine/wineserver -k 2>/dev/null

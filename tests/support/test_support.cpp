@@ -270,23 +270,32 @@ bool ChildProcess::Wait(DWORD timeoutMs) {
     return finished;
 }
 
+namespace {
+struct WindowSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindProcessWindow(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<WindowSearch*>(data);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    char className[16] = {};
+    ::GetClassNameA(window, className, sizeof(className));
+    if (owner != search->pid || std::strcmp(className, "#32770") != 0) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+}  // namespace
+
 HWND ChildProcess::FindWindow(DWORD timeoutMs) const {
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search{pid_, nullptr};
+    WindowSearch search{pid_, nullptr};
     DWORD start = ::GetTickCount();
+    // A dialog exists before its initialisation has placed it; once the
+    // process waits for input, its modal loop runs.
+    ::WaitForInputIdle(process_, timeoutMs);
     do {
-        ::EnumWindows(
-            [](HWND window, LPARAM data) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(data);
-                DWORD owner = 0;
-                ::GetWindowThreadProcessId(window, &owner);
-                if (owner != s->pid) return TRUE;
-                s->found = window;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        ::EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&search));
         if (search.found) return search.found;
         if (::WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) return nullptr;
     } while (::GetTickCount() - start < timeoutMs);
@@ -349,8 +358,13 @@ bool RegisterProbe(const char* name, ProbeFunction function) {
 }
 
 static std::string ProbeCommandLine(const std::string& name, const std::vector<std::string>& args) {
-    std::string line = Quote(ThisProgram()) + " --probe " + name;
-    for (const auto& arg : args) line += " " + Quote(arg);
+    std::string line = Quote(ThisProgram());
+    line += " --probe ";
+    line += name;
+    for (const auto& arg : args) {
+        line += ' ';
+        line += Quote(arg);
+    }
     return line;
 }
 
@@ -377,10 +391,69 @@ int RunProbeMain(int argc, char** argv) {
     return code;
 }
 
-std::map<std::string, std::string> LocaleEnvironment(const std::string& locale) {
-    const char* folder = std::getenv("KXSCAN_LOCPATH");
-    std::string name = locale + ".UTF-8";
-    return {{"LOCPATH", folder ? folder : ""}, {"LANG", name}, {"LC_ALL", name}};
+namespace {
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+}  // namespace
+
+// Wine starts a Windows child with the Unix environment of its parent, not
+// with the block given to CreateProcess, so LANG cannot be handed to a probe
+// that way. A Unix program does receive that block: /bin/sh (drive Z: is the
+// Linux root) starts the probe under the locale and hands back its output and
+// exit code in files, since Wine gives no process handle to wait on for a
+// Unix child. An empty locale clears the language variables: en-US.
+RunResult RunProbeInLocale(const std::string& locale, const std::string& name, const std::vector<std::string>& args,
+                           DWORD timeoutMs) {
+    RunResult result;
+    static unsigned counter = 0;
+    char folderName[64];
+    std::snprintf(folderName, sizeof(folderName), "kxscan_locale_%lu_%u", ::GetCurrentProcessId(), counter++);
+    const std::string folder = std::string("Z:\\tmp\\") + folderName;
+    const std::string unixFolder = std::string("/tmp/") + folderName;
+    if (!FileExists("Z:\\bin\\sh") || !::CreateDirectoryA(folder.c_str(), nullptr)) return result;
+
+    std::string script;
+    if (locale.empty()) {
+        script = "LC_ALL= LANG= LC_MESSAGES= LC_CTYPE= ";
+    } else {
+        const char* locales = std::getenv("KXSCAN_LOCPATH");
+        std::string value = locale + ".UTF-8";
+        script = "LOCPATH=" + ShellQuote(locales ? locales : "") + " LANG=" + value + " LC_ALL=" + value + " ";
+    }
+    script += "timeout " + std::to_string(timeoutMs / 1000 + 1) + " /usr/lib/wine/wine64 ";
+    script += ShellQuote(ThisProgram());
+    script += " --probe ";
+    script += ShellQuote(name);
+    for (const std::string& arg : args) {
+        script += ' ';
+        script += ShellQuote(arg);
+    }
+    script += " >" + unixFolder + "/out 2>&1; echo $? >" + unixFolder + "/code.part; mv " + unixFolder +
+              "/code.part " + unixFolder + "/code";
+
+    std::string command = "Z:\\bin\\sh -c " + Quote(script);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    result.started =
+        ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info) != 0;
+    if (info.hProcess) ::CloseHandle(info.hProcess);
+    if (info.hThread) ::CloseHandle(info.hThread);
+    DWORD start = ::GetTickCount();
+    while (result.started && !FileExists(folder + "\\code") && ::GetTickCount() - start < timeoutMs + 5000)
+        ::Sleep(20);
+    result.elapsedMs = ::GetTickCount() - start;
+    std::string code = ReadFile(folder + "\\code");
+    result.finished = !code.empty();
+    result.exitCode = static_cast<DWORD>(std::strtoul(code.c_str(), nullptr, 10));
+    result.output = ReadFile(folder + "\\out");
+    ::DeleteFileA((folder + "\\out").c_str());
+    ::DeleteFileA((folder + "\\code").c_str());
+    ::RemoveDirectoryA(folder.c_str());
+    return result;
 }
 
 std::string Quote(const std::string& argument) {

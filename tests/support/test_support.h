@@ -97,8 +97,9 @@ public:
     HANDLE Handle() const { return process_; }
     DWORD ExitCode() const { return exitCode_; }
     const std::string& Output() const { return output_; }
-    // The first visible-or-not top-level window of the process, waiting up to
-    // `timeoutMs` for it to appear; null when none.
+    // The first top-level dialog window of the process, shown or hidden,
+    // once the process waits for input (its dialog initialised), waiting up
+    // to `timeoutMs`; null when none.
     HWND FindWindow(DWORD timeoutMs) const;
 
 private:
@@ -163,9 +164,11 @@ int RunProbeMain(int argc, char** argv);  // called by main for "--probe NAME"
     static const bool name##_registered = ::kxtest::RegisterProbe(#name, name##_probe); \
     static int name##_probe([[maybe_unused]] const std::vector<std::string>& args)
 
-// Environment that makes Wine report a user-interface language and ANSI code
-// page (a glibc locale made by the test set-up): "ko_KR", "ja_JP", "de_DE".
-std::map<std::string, std::string> LocaleEnvironment(const std::string& locale);
+// Runs a probe with Wine's user-interface language and ANSI code page taken
+// from a glibc locale made by the test set-up ("ko_KR", "ja_JP", "de_DE"; ""
+// for the default en-US).
+RunResult RunProbeInLocale(const std::string& locale, const std::string& name,
+                           const std::vector<std::string>& args = {}, DWORD timeoutMs = 60000);
 
 // Quotes one argument for a command line.
 std::string Quote(const std::string& argument);
