@@ -52,7 +52,7 @@ if [ -z "$DISPLAY" ]; then
 fi
 
 title=$(iconv -f CP1252 -t UTF-8 "$install/locale/eng.lib" | sed -n 's/^TITLE=//p' | tr -d '\r' | head -n 1)
-echo "Starting kxscan.exe on $(winpath "$sample")"
+printf "Starting kxscan.exe on %s\n" "$(winpath "$sample")"
 (cd "$install" && $wine kxscan.exe "$(winpath "$sample")") &
 kxscan=$!
 
