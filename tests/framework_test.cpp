@@ -10,6 +10,7 @@
 #include "framework/dialog.h"
 #include "framework/handles.h"
 #include "framework/thread.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -159,6 +160,17 @@ TEST(Dialog, PreTranslateMessageDecidesWhetherEscapeCloses) {
 
     TestDialog plain;
     EXPECT_EQ(plain.DoModal(), IDCANCEL) << "without the filter, Escape ends the dialog";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TestSupport, MessageBoxAnswererPressesTheButtonOfTheBoxWithItsTitle) {
+    kxtest::MessageBoxAnswerer answerer("kxscan test question", IDNO);
+    EXPECT_EQ(::MessageBoxA(nullptr, "Stop the scan?", "kxscan test question", MB_YESNO | MB_ICONEXCLAMATION), IDNO);
+    EXPECT_TRUE(answerer.Answered());
+    EXPECT_EQ(answerer.Text(), "Stop the scan?");
 }
 
 }  // namespace
