@@ -12,31 +12,34 @@ ScannerApp theApp;
 
 ScannerApp& TheApp() { return theApp; }
 
+StartupOptions& ScannerApp::Options() { return ProcessOptions(); }
+
 bool ScannerApp::InitInstance() {
     // Without arguments nothing is read or written and no window appears.
     if (__argc < 2) return false;
 
     ParseCommandLine();
-    LoadStartupSettings(&options_);
+    LoadStartupSettings(&Options());
     {
         ScanWindow window(nullptr);
         window.DoModal();
         SetMainWindow(nullptr);
-        RunPendingUpdate(options_);
+        RunPendingUpdate(Options());
     }
     return false;
 }
 
 void ScannerApp::ParseCommandLine() {
-    options_.systemAreas = 0;
-    options_.closeWhenClean = 0;
-    options_.targetsGiven = 0;
-    options_.allLocalDrives = 0;
+    StartupOptions& options = Options();
+    options.systemAreas = 0;
+    options.closeWhenClean = 0;
+    options.targetsGiven = 0;
+    options.allLocalDrives = 0;
 
     EnableDebugPrivilege();
 
     char message[1024] = {};
-    options_.agentType = static_cast<DWORD>(GetAgentType(message));
+    options.agentType = static_cast<DWORD>(GetAgentType(message));
 
-    ApplyOptionArguments(__argc, __argv, &options_);
+    ApplyOptionArguments(__argc, __argv, &options);
 }

@@ -12,10 +12,7 @@ public:
     // Reads the process's arguments into the option switches.
     void ParseCommandLine();
 
-    StartupOptions& Options() { return options_; }
-
-private:
-    StartupOptions options_;
+    StartupOptions& Options();
 };
 
 // The one application object of the process.

@@ -15,7 +15,11 @@ TOKEN_PRIVILEGES g_previousPrivileges;
 
 constexpr const char* kDefaultQuickScanExtensions = "exe,com,bat,doc,ppt,xls";
 
+StartupOptions g_options;
+
 }  // namespace
+
+StartupOptions& ProcessOptions() { return g_options; }
 
 void LoadStartupSettings(StartupOptions* options) {
     // curetype = 0 leaves a /AC of the command line in force.

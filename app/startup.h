@@ -6,6 +6,9 @@
 
 #include "app/startup_options.h"
 
+// The process's options, filled by start-up and read by every subsystem.
+StartupOptions& ProcessOptions();
+
 // Reads the cure type, the installation directory, the quick-scan extension
 // list (only with the quick-scan switch), the window title and the debug
 // output mask into `options`. Missing settings leave the defaults.
