@@ -1,6 +1,7 @@
 #include "window/scan_window.h"
 
-#include "app/scanner_app.h"
+#include "app/startup.h"
+#include "framework/app.h"
 #include "resources/resource.h"
 
 namespace {
@@ -10,15 +11,15 @@ constexpr int kWindowHeight = 300;
 
 ScanWindow::ScanWindow(HWND parent)
     : fw::Dialog(IDD_SCAN_WINDOW, parent),
-      icon_(::LoadIconA(TheApp().Instance(), MAKEINTRESOURCEA(IDI_MAIN))) {}
+      icon_(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAIN))) {}
 
 BOOL ScanWindow::OnInitDialog() {
     HWND window = Handle();
-    TheApp().SetMainWindow(window);
+    if (fw::App* app = fw::App::Current()) app->SetMainWindow(window);
     ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
     ::SetWindowLongPtrA(window, GWL_STYLE, ::GetWindowLongPtrA(window, GWL_STYLE) | WS_SYSMENU | WS_MINIMIZEBOX);
-    ::SetWindowTextA(window, TheApp().Options().title);
+    ::SetWindowTextA(window, ProcessOptions().title);
 
     RECT work{};
     ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
