@@ -1,4 +1,335 @@
-// placeholder, being written
+// kxsoc.dll, the stand-in for the product's scan engine: the same ScanFile
+// contract, with the EICAR test file and the signatures of kxsoc.sig.
+//
+// Scan (mode 0): 0 clean, -1 not scanned (no file, locked, unreadable, bad
+// arguments), else the result bits of the first finding, with its name and
+// kind. The first finding is the EICAR test file when the file is one, else
+// the pattern that ends first in the file; at the same byte the longer
+// pattern, then the earlier line of kxsoc.sig.
+//
+// Cure (mode 1), for the named finding, after checking the file still holds
+// it: 0x0008 repaired (every match removed, the rest kept), 0x0200 deleted;
+// 0 when the file no longer holds the finding; 0x0010 for every other
+// failure (action "fail", file gone, locked or unreadable, unknown name, bad
+// arguments). Never -1 here: the caller tests the success bits alone, and
+// -1 has them all. A failed cure leaves the file as it was.
 #include "engine/scan_engine.h"
 
-LONG WINAPI ScanFile(const char*, DWORD, DWORD, char*, LONG*, const FILETIME*, DWORD) { return 0; }
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "engine/signatures.h"
+#include "framework/handles.h"
+
+namespace {
+
+using kxsoc::CureAction;
+using kxsoc::SignatureSet;
+
+constexpr LONG kNotScanned = -1;
+constexpr LONG kRepaired = 0x0008;
+constexpr LONG kDeleted = 0x0200;
+// Neither success bit; the same value as the caller's own "not cured" code.
+constexpr LONG kCureFailed = 0x0010;
+constexpr LONG kNothingToCure = 0;
+
+// Files are streamed through buffers of this size, whatever their length.
+constexpr DWORD kBufferSize = 64 * 1024;
+
+// A repair whose removals keep joining the bytes around them into new
+// matches gives up after this many passes rather than run on.
+constexpr int kMaxRepairPasses = 8;
+
+// The test file's own rule: these 68 characters at the start, then at most
+// 60 more bytes of blanks, tabs, line ends or Ctrl-Z. A document that quotes
+// the string, or the string inside a larger file, is not the test file.
+constexpr char kEicarText[] = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+constexpr size_t kEicarLength = sizeof kEicarText - 1;
+static_assert(kEicarLength == 68);
+constexpr size_t kEicarMaxFile = 128;
+
+constexpr int kNoFinding = -1;
+constexpr int kReadFailed = -2;
+
+// One buffer per call, so that calls from several threads do not meet.
+using Buffer = std::unique_ptr<unsigned char[]>;
+
+Buffer NewBuffer() { return Buffer(new (std::nothrow) unsigned char[kBufferSize]); }
+
+bool IsEicarFile(const unsigned char* head, ULONGLONG size) {
+    if (size < kEicarLength || size > kEicarMaxFile || std::memcmp(head, kEicarText, kEicarLength) != 0) return false;
+    for (size_t i = kEicarLength; i < size; ++i) {
+        unsigned char c = head[i];
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != 0x1A) return false;
+    }
+    return true;
+}
+
+// Other programs may hold the file open for writing or deleting; a file
+// someone holds exclusively cannot be opened and is not scanned.
+HANDLE OpenForReading(const char* path, DWORD extraAccess) {
+    return ::CreateFileA(path, GENERIC_READ | extraAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+bool Rewind(HANDLE file) {
+    LARGE_INTEGER start{};
+    return ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
+}
+
+bool WriteAll(HANDLE file, const unsigned char* data, DWORD size) {
+    while (size > 0) {
+        DWORD written = 0;
+        if (!::WriteFile(file, data, size, &written, nullptr) || written == 0) return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// Reads `file` from its position to its end, once, and gives the signature
+// of the first finding (see the top of this file), kNoFinding or
+// kReadFailed. `only` limits the search to one signature (-1: all).
+int FindFirst(const SignatureSet& set, HANDLE file, int only, unsigned char* buffer) {
+    const uint32_t* next = set.next.data();
+    unsigned char head[kEicarMaxFile];
+    ULONGLONG total = 0;
+    uint32_t row = 0;
+    int found = kNoFinding;
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer, kBufferSize, &got, nullptr)) return kReadFailed;
+        if (got == 0) break;
+        if (total < kEicarMaxFile)
+            std::memcpy(head + total, buffer, static_cast<size_t>(std::min<ULONGLONG>(got, kEicarMaxFile - total)));
+        total += got;
+        for (DWORD i = 0; i < got && found == kNoFinding; ++i) {
+            // In the start state most bytes lead nowhere: pass them without a step.
+            if (row == 0) {
+                while (i < got && !set.opens[buffer[i]]) ++i;
+                if (i == got) break;
+            }
+            uint32_t step = next[row + set.classOf[buffer[i]]];
+            row = step >> 1;
+            if (step & 1) {
+                int pattern = kxsoc::MatchAt(set, row, only);
+                if (pattern >= 0) found = set.patterns[pattern].signature;
+            }
+        }
+        // Past 128 bytes the file cannot be the test file, so the rest of it
+        // cannot change the answer.
+        if (found != kNoFinding && total > kEicarMaxFile) return found;
+    }
+    if ((only < 0 || only == kxsoc::kEicar) && IsEicarFile(head, total)) return kxsoc::kEicar;
+    return found;
+}
+
+// Copies `in` to `out` without any byte of a match of signature `only`.
+// Overlapping matches go as one. A byte may still turn out to belong to a
+// match until the longest pattern's length has passed it, so the newest
+// bytes wait in a ring before they are written.
+bool RemoveMatches(const SignatureSet& set, HANDLE in, HANDLE out, int only, unsigned char* inBuffer,
+                   unsigned char* outBuffer) {
+    constexpr size_t kRing = kxsoc::kMaxPatternLength;
+    unsigned char ring[kRing];
+    bool drop[kRing];
+    const ULONGLONG delay = static_cast<ULONGLONG>(set.maxLength);
+    ULONGLONG position = 0;
+    ULONGLONG written = 0;
+    DWORD fill = 0;
+    uint32_t row = 0;
+
+    auto emit = [&]() {
+        size_t slot = written++ % kRing;
+        if (drop[slot]) return true;
+        outBuffer[fill++] = ring[slot];
+        if (fill < kBufferSize) return true;
+        fill = 0;
+        return WriteAll(out, outBuffer, kBufferSize);
+    };
+
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in, inBuffer, kBufferSize, &got, nullptr)) return false;
+        if (got == 0) break;
+        for (DWORD i = 0; i < got; ++i) {
+            size_t slot = position % kRing;
+            ring[slot] = inBuffer[i];
+            drop[slot] = false;
+            uint32_t step = set.next[row + set.classOf[inBuffer[i]]];
+            row = step >> 1;
+            if (step & 1) {
+                int pattern = kxsoc::MatchAt(set, row, only);
+                if (pattern >= 0)
+                    for (int back = 0; back < set.patterns[pattern].length; ++back)
+                        drop[(position - back) % kRing] = true;
+            }
+            ++position;
+            if (position - written >= delay && !emit()) return false;
+        }
+    }
+    while (written < position)
+        if (!emit()) return false;
+    return WriteAll(out, outBuffer, fill) && ::SetEndOfFile(out);
+}
+
+// A work file in the folder of the file being repaired, so that the final
+// rename stays on one volume. Deleted unless it became the repaired file.
+struct TempFile {
+    char path[MAX_PATH] = {};
+    fw::UniqueFile handle;
+
+    ~TempFile() {
+        handle.reset();
+        if (path[0]) ::DeleteFileA(path);
+    }
+
+    bool Create(const char* folder) {
+        if (!::GetTempFileNameA(folder, "kxs", 0, path)) {
+            path[0] = '\0';
+            return false;
+        }
+        handle.reset(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr));
+        return static_cast<bool>(handle);
+    }
+};
+
+// Puts the repaired file in place of the original, keeping its read-only,
+// hidden and system attributes; on failure the original stays as it was.
+bool ReplaceWith(const char* path, TempFile* repaired) {
+    DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;  // gone meanwhile: do not bring it back
+    DWORD kept =
+        attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!::MoveFileExA(repaired->path, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ::SetFileAttributesA(path, attributes);
+        return false;
+    }
+    repaired->path[0] = '\0';
+    ::SetFileAttributesA(path, kept ? kept : FILE_ATTRIBUTE_NORMAL);
+    return true;
+}
+
+// Writes the file without the finding's bytes into a work file, checks the
+// result is clean (removing again when the cut joined bytes into a new
+// match), and only then replaces the original.
+LONG Repair(const SignatureSet& set, const char* path, int signature, fw::UniqueFile original, unsigned char* buffer) {
+    char folder[520];
+    std::strncpy(folder, path, sizeof folder - 1);
+    folder[sizeof folder - 1] = '\0';
+    char* slash = std::strrchr(folder, '\\');
+    if (char* other = std::strrchr(folder, '/'); other > slash) slash = other;
+    if (slash)
+        slash[1] = '\0';
+    else
+        std::strcpy(folder, ".");
+
+    Buffer outBuffer = NewBuffer();
+    TempFile first;
+    TempFile second;
+    if (!outBuffer || !first.Create(folder) || !second.Create(folder)) return kCureFailed;
+    if (!Rewind(original.get()) ||
+        !RemoveMatches(set, original.get(), first.handle.get(), signature, buffer, outBuffer.get()))
+        return kCureFailed;
+
+    TempFile* from = &first;
+    TempFile* to = &second;
+    for (int pass = 1;; ++pass) {
+        if (!Rewind(from->handle.get())) return kCureFailed;
+        int found = FindFirst(set, from->handle.get(), signature, buffer);
+        if (found == kReadFailed) return kCureFailed;
+        if (found == kNoFinding) break;
+        if (pass == kMaxRepairPasses || !Rewind(from->handle.get()) || !Rewind(to->handle.get()) ||
+            !RemoveMatches(set, from->handle.get(), to->handle.get(), signature, buffer, outBuffer.get()))
+            return kCureFailed;
+        std::swap(from, to);
+    }
+    if (!::FlushFileBuffers(from->handle.get())) return kCureFailed;
+    from->handle.reset();
+    original.reset();
+    return ReplaceWith(path, from) ? kRepaired : kCureFailed;
+}
+
+// Deletes through the handle that was checked, so a file put in its place
+// since is never the one removed. A read-only file is made writable first.
+bool DeleteChecked(HANDLE file) {
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
+    const DWORD attributes = basic.FileAttributes;
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        FILE_BASIC_INFO writable{};  // zero times: left as they are
+        writable.FileAttributes =
+            (attributes & ~FILE_ATTRIBUTE_READONLY) ? (attributes & ~FILE_ATTRIBUTE_READONLY) : FILE_ATTRIBUTE_NORMAL;
+        if (!::SetFileInformationByHandle(file, FileBasicInfo, &writable, sizeof writable)) return false;
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)) return true;
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        FILE_BASIC_INFO restore{};
+        restore.FileAttributes = attributes;
+        ::SetFileInformationByHandle(file, FileBasicInfo, &restore, sizeof restore);
+    }
+    return false;
+}
+
+LONG Scan(const char* path, char* name, LONG* kind) {
+    const SignatureSet& set = kxsoc::Signatures();
+    Buffer buffer = NewBuffer();
+    fw::UniqueFile file(OpenForReading(path, 0));
+    if (!buffer || !file) return kNotScanned;
+    int found = FindFirst(set, file.get(), -1, buffer.get());
+    if (found == kReadFailed) return kNotScanned;
+    if (found == kNoFinding) return 0;
+    const kxsoc::Signature& signature = set.signatures[found];
+    std::strcpy(name, signature.name);  // at most 259 characters, as the buffer takes
+    *kind = signature.kind;
+    return signature.result;
+}
+
+LONG Cure(const char* path, const char* name, LONG* kind) {
+    if (!std::memchr(name, '\0', 260)) return kCureFailed;
+    const SignatureSet& set = kxsoc::Signatures();
+    int index = kxsoc::FindSignature(set, name);
+    if (index < 0) return kCureFailed;
+    const kxsoc::Signature& signature = set.signatures[index];
+    *kind = signature.kind;
+
+    Buffer buffer = NewBuffer();
+    DWORD access = signature.action == CureAction::Delete ? DELETE | FILE_WRITE_ATTRIBUTES : 0;
+    fw::UniqueFile file(OpenForReading(path, access));
+    if (!buffer || !file) return kCureFailed;
+    int found = FindFirst(set, file.get(), index, buffer.get());
+    if (found == kReadFailed) return kCureFailed;
+    if (found == kNoFinding) return kNothingToCure;  // changed since the scan: nothing of it is touched
+
+    switch (signature.action) {
+        case CureAction::Repair:
+            return Repair(set, path, index, std::move(file), buffer.get());
+        case CureAction::Delete:
+            return DeleteChecked(file.get()) ? kDeleted : kCureFailed;
+        case CureAction::Fail:
+            break;
+    }
+    return kCureFailed;
+}
+
+}  // namespace
+
+// `size` and `lastWrite` are the caller's view of the file; the engine reads
+// the file itself to its end, so neither is needed.
+LONG WINAPI ScanFile(const char* path, DWORD /*size*/, DWORD mode, char* name, LONG* kind,
+                     const FILETIME* /*lastWrite*/, DWORD /*caller*/) {
+    const LONG failed = mode == 1 ? kCureFailed : kNotScanned;
+    if (!path || !name || !kind || mode > 1) return failed;
+    try {
+        return mode == 0 ? Scan(path, name, kind) : Cure(path, name, kind);
+    } catch (...) {
+        // Only running out of memory while loading the signatures can get
+        // here; the caller's thread must not end for it.
+        return failed;
+    }
+}

@@ -19,9 +19,16 @@ int AriaExpandEncryptKey(const uint8_t* key, int keyBits, AriaRoundKeys roundKey
 void AriaCryptBlock(const uint8_t input[kAriaBlockSize], int rounds, const AriaRoundKeys roundKeys,
                     uint8_t output[kAriaBlockSize]);
 
+// The diffusion layer A (an involution); the decryption key schedule needs it.
+void AriaDiffusionLayer(const uint8_t input[kAriaBlockSize], uint8_t output[kAriaBlockSize]);
+
 // Enciphers `length` bytes block by block (ARIA-256, no chaining) under the
 // key text (at most 32 characters, zero-filled to 32 bytes); the last block
 // is completed with zero bytes. Returns the bytes written (a multiple of 16),
 // or 0 with a message in `error` (1024 bytes). The name is the one the
 // product's other components know it by.
 int AriaEnCryptSteram(const char* keyText, const uint8_t* input, uint8_t* output, int length, char* error);
+
+// How many times AriaEnCryptSteram has expanded a key in this process: it
+// keeps the last key's round keys and expands only when the key changes.
+int AriaKeyExpansions();

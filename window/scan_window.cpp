@@ -1,8 +1,11 @@
 #include "window/scan_window.h"
 
+#include <cstring>
+
 #include "app/startup.h"
 #include "framework/app.h"
 #include "resources/resource.h"
+#include "scan/scan_job.h"
 
 namespace {
 constexpr int kWindowWidth = 594;
@@ -26,7 +29,28 @@ BOOL ScanWindow::OnInitDialog() {
     ::SetWindowPos(window, nullptr, work.left + (work.right - work.left - kWindowWidth) / 2,
                    work.top + (work.bottom - work.top - kWindowHeight) / 2, kWindowWidth, kWindowHeight,
                    SWP_NOZORDER);
+
+    if (!StartScan(this) && ProcessOptions().hiddenWindow) ::SendMessageA(window, WM_CLOSE, 0, 0);
     return TRUE;
+}
+
+void ScanWindow::SetCurrentFile(const char* path) {
+    std::lock_guard<std::mutex> lock(currentFileLock_);
+    size_t length = strnlen(path, sizeof(currentFile_) - 1);
+    std::memcpy(currentFile_, path, length);
+    currentFile_[length] = '\0';
+}
+
+void ScanWindow::CopyCurrentFile(char* buffer, size_t size) const {
+    if (size == 0) return;
+    std::lock_guard<std::mutex> lock(currentFileLock_);
+    size_t length = strnlen(currentFile_, size - 1);
+    std::memcpy(buffer, currentFile_, length);
+    buffer[length] = '\0';
+}
+
+void AddFinding(ScanWindow* window, LONG result, LONG, const char*) {
+    if (result != -1 && (result & (0x0001 | 0x0002 | 0x0004))) ++window->infections;
 }
 
 bool ScanWindow::PreTranslateMessage(MSG* msg) {
@@ -49,6 +73,18 @@ INT_PTR ScanWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WM_QUERYDRAGICON:
         return reinterpret_cast<INT_PTR>(icon_);
+    case WM_DESTROY:
+        // The workers use the engine and this object: both must be done first.
+        StopScanThreads(this);
+        UnloadScanEngine();
+        break;
+    case kMsgScanEnded:
+        scanState = kStateScanEnded;
+        return TRUE;
+    case kMsgCountingDone:
+        countingDone = 1;
+        ::SetWindowLongPtrA(Handle(), DWLP_MSGRESULT, 0);
+        return TRUE;
     }
     return fw::Dialog::OnMessage(message, wParam, lParam);
 }

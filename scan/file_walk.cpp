@@ -1,0 +1,224 @@
+#include "scan/file_walk.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/startup.h"
+#include "framework/handles.h"
+#include "scan/scan_job.h"
+#include "window/scan_window.h"
+
+namespace {
+
+constexpr size_t kPathSize = 520;
+constexpr DWORD kQuickScanSizeLimit = 2 * 1024 * 1024;
+
+void Trace(const char* format, const char* text, const char* more = "") {
+    char line[1200];
+    std::snprintf(line, sizeof(line), format, text, more);
+    ::OutputDebugStringA(line);
+}
+
+// Gives the folder its closing backslash, in place. False when the folder
+// and its search pattern cannot fit in a path buffer.
+bool PrepareFolder(char* folder) {
+    size_t length = strnlen(folder, kPathSize);
+    if (length == 0 || length >= kPathSize) return false;
+    if (folder[length - 1] != '\\') {
+        if (length + 1 >= kPathSize) return false;
+        folder[length++] = '\\';
+        folder[length] = '\0';
+    }
+    return length + std::strlen("*.*") < kPathSize;
+}
+
+bool IsDotEntry(const wchar_t* name) {
+    return name[0] == L'\0' || std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+}
+
+// The helpers below keep their buffers out of the frames of the recursive
+// walkers, whose depth only the path length limits.
+
+__attribute__((noinline)) fw::UniqueFind FindFirstAnsi(const char* pattern, WIN32_FIND_DATAW* entry) {
+    wchar_t wide[kPathSize];
+    fw::UniqueFind search;
+    if (::MultiByteToWideChar(CP_ACP, 0, pattern, -1, wide, static_cast<int>(kPathSize)) > 0)
+        search.reset(::FindFirstFileW(wide, entry));
+    if (!search) {
+        char code[16];
+        std::snprintf(code, sizeof(code), "%lu", ::GetLastError());
+        Trace("FindFirstFile (%s) : Invalid Handle Value At %s\n", code, pattern);
+    }
+    return search;
+}
+
+__attribute__((noinline)) fw::UniqueFind FindFirstInFolder(const char* folder, WIN32_FIND_DATAW* entry) {
+    char pattern[kPathSize];
+    std::snprintf(pattern, sizeof(pattern), "%s*.*", folder);
+    return FindFirstAnsi(pattern, entry);
+}
+
+// True when the whole name has an ANSI form (no replacement, no best fit).
+bool ToAnsi(const wchar_t* text, char* out, int size) {
+    BOOL usedDefault = FALSE;
+    if (::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, out, size, nullptr, &usedDefault) <= 0) {
+        out[0] = '\0';
+        return false;
+    }
+    return !usedDefault && !std::strchr(out, '?');
+}
+
+// The name under which an entry is reached from an ANSI path: the long name,
+// or the short name when the long one has no ANSI form or holds a backslash
+// byte. False when the entry cannot be reached.
+bool ChooseEntryName(const WIN32_FIND_DATAW& entry, char* name, int size) {
+    char shortName[16];
+    bool hasShort = entry.cAlternateFileName[0] != L'\0' &&
+                    ToAnsi(entry.cAlternateFileName, shortName, static_cast<int>(sizeof(shortName)));
+    if (!ToAnsi(entry.cFileName, name, size)) {
+        if (!hasShort) return false;
+        std::strcpy(name, shortName);
+    } else if (std::strchr(name, '\\') && hasShort) {
+        std::strcpy(name, shortName);
+    }
+    return true;
+}
+
+// folder (ending in "\") + the entry's name; false, and traced, when the
+// entry has no usable name or the path would not fit.
+__attribute__((noinline)) bool MakeChildPath(const char* folder, const WIN32_FIND_DATAW& entry, char* child) {
+    char name[kPathSize];
+    if (!ChooseEntryName(entry, name, static_cast<int>(sizeof(name)))) return false;
+    size_t folderLength = std::strlen(folder);
+    size_t nameLength = std::strlen(name);
+    if (folderLength + nameLength >= kPathSize) {
+        Trace("Path too long, skipped: %s%s\n", folder, name);
+        return false;
+    }
+    std::memcpy(child, folder, folderLength);
+    std::memcpy(child + folderLength, name, nameLength + 1);
+    return true;
+}
+
+void ScanNamedFile(const char* path, ScanWindow* window) {
+    if (IsExcludedPath(path)) return;
+    WIN32_FIND_DATAW entry;
+    fw::UniqueFind search = FindFirstAnsi(path, &entry);
+    if (!search) return;
+    // A file named as a target is always scanned, quick scan or not.
+    window->SetCurrentFile(path);
+    ScanOneFile(path, entry.nFileSizeLow, &entry.ftLastWriteTime, window);
+    ++window->filesVisited;
+    ::Sleep(0);
+}
+
+}  // namespace
+
+int IsExcludedPathIn(const ExcludedPathTable& table, const char* path) {
+    for (DWORD i = 0; i < table.count && i < kMaxExcludedPaths; ++i) {
+        const ExcludedPath& entry = table.entries[i];
+        if (_strnicmp(path, entry.path, entry.matchLength) == 0) return 1;
+    }
+    return 0;
+}
+
+int IsExcludedPath(const char* path) {
+    LoadExcludedPaths();
+    return IsExcludedPathIn(ExcludedPaths(), path);
+}
+
+int QuickScanWants(const char* path, const wchar_t* longName, DWORD sizeHigh, DWORD sizeLow,
+                   const char* extensions) {
+    if (sizeHigh != 0 || sizeLow >= kQuickScanSizeLimit) return 0;
+
+    char name[kPathSize];
+    if (::WideCharToMultiByte(CP_ACP, 0, longName, -1, name, sizeof(name), nullptr, nullptr) > 0) {
+        const char* dot = std::strrchr(name, '.');
+        size_t length = dot ? std::strlen(dot + 1) : 0;
+        if (length == 2 || length == 3) {
+            char extension[4];
+            std::memcpy(extension, dot + 1, length + 1);
+            ::CharLowerBuffA(extension, static_cast<DWORD>(length));
+            // A substring test: "ex" is found through "exe".
+            if (std::strstr(extensions, extension)) return 1;
+        }
+    }
+
+    fw::UniqueFile file(
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return 0;
+    unsigned char start[2];
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), start, sizeof(start), &read, nullptr) || read != sizeof(start)) return 0;
+    return (start[0] == 'M' && start[1] == 'Z') || (start[0] == 0xD0 && start[1] == 0xCF);
+}
+
+DWORD CountFolderFiles(char* path, int recurse, ScanWindow* window) {
+    if (!recurse) return 1;
+    if (!PrepareFolder(path) || IsExcludedPath(path)) return 0;
+    WIN32_FIND_DATAW entry;
+    fw::UniqueFind search = FindFirstInFolder(path, &entry);
+    if (!search) return 0;
+
+    DWORD count = 0;
+    char child[kPathSize];
+    do {
+        if (window->cancel) break;
+        if (IsDotEntry(entry.cFileName) || !MakeChildPath(path, entry, child)) continue;
+        count += (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? CountFolderFiles(child, 1, window) : 1;
+    } while (::FindNextFileW(search.get(), &entry));
+    return count;
+}
+
+void ScanFolder(char* path, int recurse, ScanWindow* window) {
+    if (strnlen(path, 2) < 2) return;
+    if (!recurse) {
+        ScanNamedFile(path, window);
+        return;
+    }
+    if (!PrepareFolder(path)) {
+        Trace("Path too long, skipped: %s%s\n", path, "");
+        return;
+    }
+    if (IsExcludedPath(path)) return;
+    WIN32_FIND_DATAW entry;
+    fw::UniqueFind search = FindFirstInFolder(path, &entry);
+    if (!search) return;
+
+    const StartupOptions& options = ProcessOptions();
+    char child[kPathSize];
+    do {
+        if (window->cancel) return;
+        if (IsDotEntry(entry.cFileName) || !MakeChildPath(path, entry, child)) continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ScanFolder(child, 1, window);
+            continue;
+        }
+        window->SetCurrentFile(child);
+        if (!options.quickScan || QuickScanWants(child, entry.cFileName, entry.nFileSizeHigh, entry.nFileSizeLow,
+                                                 options.quickScanExtensions))
+            ScanOneFile(child, entry.nFileSizeLow, &entry.ftLastWriteTime, window);
+        ++window->filesVisited;
+        ::Sleep(0);
+    } while (::FindNextFileW(search.get(), &entry));
+}
+
+void ScanShortNames(char* folder, ScanWindow* window) {
+    if (!PrepareFolder(folder)) return;
+    char pattern[kPathSize];
+    std::snprintf(pattern, sizeof(pattern), "%s*.*", folder);
+    WIN32_FIND_DATAA entry;
+    fw::UniqueFind search(::FindFirstFileA(pattern, &entry));
+    if (!search) return;
+
+    char child[kPathSize];
+    do {
+        if (window->cancel) break;
+        if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
+        if (!std::strchr(entry.cFileName, '?') || entry.cAlternateFileName[0] == '\0') continue;
+        if (std::snprintf(child, sizeof(child), "%s%s", folder, entry.cAlternateFileName) >=
+            static_cast<int>(sizeof(child)))
+            continue;
+        ScanFolder(child, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0, window);
+    } while (::FindNextFileA(search.get(), &entry));
+}
