@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 top=$(pwd)
 sh tools/setup-debian.sh
 cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target kxscan update locale
+cmake --build --preset win64 --target kxscan kxsoc kxlogcat update locale
 
 example=$top/build/example
 install=$example/install
@@ -21,6 +21,10 @@ mkdir -p "$sample/documents"
 printf 'quarterly figures\n' >"$sample/documents/report.txt"
 printf 'MZ example\n' >"$sample/setup.exe"
 printf 'notes\n' >"$sample/notes.txt"
+# The anti-virus test file, which every engine reports.
+printf '%s' 'X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*' >"$sample/documents/eicar.com"
+# A marker of the example signature file kxsoc.sig.
+printf 'installer stub KXDEMO:ADWARE:COUPONBAR end\n' >"$sample/couponbar.dll"
 
 export WINEPREFIX=$example/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
@@ -35,6 +39,9 @@ fi
 # Drive Z: is the Linux root, so the installation is reachable as Z:\...
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 $wine reg add 'HKLM\SOFTWARE\Tarnwick Systems\Korvex' /v InstallPath /d "$(winpath "$install")" /f /reg:64 >/dev/null 2>&1
+# Trace every engine call into Logs\kxlog.01.
+$wine reg add 'HKLM\SOFTWARE\Tarnwick Systems\Korvex' /v DbgLevel /t REG_DWORD /d 2 /f /reg:64 >/dev/null 2>&1
+mkdir -p "$install/Logs"
 
 xvfb_pid=""
 cleanup() {
@@ -70,6 +77,8 @@ if [ -n "$headless" ]; then
   sleep 1
   import -window root "$example/kxscan.png"
   echo "Screenshot: $example/kxscan.png"
+  echo "What reached the engine (Logs/kxlog.01):"
+  grep -a -E 'ScanVirus|CheckScan' "$install/Logs/kxlog.01" | sed 's/^/  /' || true
 else
   wait "$kxscan" || true
 fi
