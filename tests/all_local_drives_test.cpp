@@ -75,7 +75,7 @@ public:
     ~DrivePrefix() {
         if (!made_) return;
         if (!started_) {
-            RemoveOwnTree(path_);
+            kxtest::RemoveTree(path_);
             return;
         }
         kxtest::WriteFile(File("stop"), "");
@@ -119,23 +119,6 @@ public:
     }
 
 private:
-    static void RemoveOwnTree(const std::string& folder) {
-        WIN32_FIND_DATAA entry;
-        HANDLE find = ::FindFirstFileA((folder + "\\*").c_str(), &entry);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                std::string name = entry.cFileName;
-                if (name == "." || name == "..") continue;
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveOwnTree(folder + "\\" + name);
-                else
-                    ::DeleteFileA((folder + "\\" + name).c_str());
-            } while (::FindNextFileA(find, &entry));
-            ::FindClose(find);
-        }
-        ::RemoveDirectoryA(folder.c_str());
-    }
-
     std::string path_;
     std::string unix_;
     bool made_ = false;

@@ -19,6 +19,8 @@ std::string ThisProgram() {
     return path;
 }
 
+}  // namespace
+
 void RemoveTree(const std::string& folder) {
     WIN32_FIND_DATAA entry;
     HANDLE find = ::FindFirstFileA((folder + "\\*").c_str(), &entry);
@@ -37,6 +39,8 @@ void RemoveTree(const std::string& folder) {
     }
     ::RemoveDirectoryA(folder.c_str());
 }
+
+namespace {
 
 void CopyFolder(const std::string& from, const std::string& to) {
     ::CreateDirectoryA(to.c_str(), nullptr);

@@ -25,6 +25,8 @@ bool WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 DWORD FileSize(const std::string& path);
+// Deletes a folder with everything in it (read-only files too).
+void RemoveTree(const std::string& folder);
 
 // A fresh folder under the temporary folder, laid out as an installation:
 // kxscan.exe, update.exe and locale\ copied from the build. Removed with
