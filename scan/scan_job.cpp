@@ -12,7 +12,9 @@
 #include "app/system_facilities.h"
 #include "logs/debug_log.h"
 #include "resources/resource.h"
+#include "scan/autostart.h"
 #include "scan/file_walk.h"
+#include "scan/modules.h"
 #include "scan/scan_targets.h"
 #include "window/scan_window.h"
 
@@ -37,12 +39,18 @@ void SetProgressRange(ScanWindow* window, DWORD maximum) {
     ::SendDlgItemMessageA(window->Handle(), IDC_PROGRESS, PBM_SETRANGE32, 0, static_cast<LPARAM>(maximum));
 }
 
-// The autostart files, process modules and loaded drivers are counted and
-// scanned by walkers of their own; until they exist the system areas hold
-// nothing.
-DWORD CountSystemAreaFiles() { return 0; }
+DWORD CountSystemAreaFiles(ScanWindow* window) {
+    DWORD modules = ScanProcessModules(0, window);
+    DWORD drivers = ScanLoadedDrivers(0, window);
+    return modules + drivers + ScanAutostart(0, window);
+}
 
-void ScanSystemAreas() { ::Sleep(1); }
+void ScanSystemAreas(ScanWindow* window) {
+    ::Sleep(1);
+    ScanAutostart(1, window);
+    ScanProcessModules(1, window);
+    ScanLoadedDrivers(1, window);
+}
 
 bool IsFolderTarget(const char* path) {
     // Unreadable attributes have every bit set, so they count as a folder.
@@ -159,7 +167,7 @@ void StopScanThreads(ScanWindow* window) {
 unsigned __stdcall CountThread(void* argument) {
     auto* window = static_cast<ScanWindow*>(argument);
     if (ProcessOptions().systemAreas) {
-        window->total = CountSystemAreaFiles();
+        window->total = CountSystemAreaFiles(window);
         if (HANDLE event = g_systemAreasCounted.get()) {
             ::Sleep(0);
             ::SetEvent(event);
@@ -188,7 +196,7 @@ unsigned __stdcall ScanThread(void* argument) {
     auto* window = static_cast<ScanWindow*>(argument);
     window->scanState = kStateScanning;
     ::SetProcessWorkingSetSize(::GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
-    if (ProcessOptions().systemAreas) ScanSystemAreas();
+    if (ProcessOptions().systemAreas) ScanSystemAreas(window);
     for (const ScanTarget& target : window->targets) {
         if (window->cancel) break;
         ScanTargetPath(target.path, window);

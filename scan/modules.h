@@ -1,0 +1,42 @@
+// What is loaded in memory: the modules of every process and the loaded
+// kernel drivers, for the count and the scan.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+
+class ScanWindow;
+
+// The module paths one pass has met, letter case included. Found by their
+// CRC-32 and told apart by the path itself, so neither a full list nor two
+// paths of the same CRC keep a module from the scan.
+class ModulePathsSeen {
+public:
+    ModulePathsSeen() { paths_.reserve(4096); }
+    // true when the path is new (and now remembered).
+    bool Add(const char* path) { return paths_.emplace(path).second; }
+    DWORD Count() const { return static_cast<DWORD>(paths_.size()); }
+
+private:
+    struct Crc32Hash {
+        size_t operator()(const std::string& path) const;
+    };
+    std::unordered_set<std::string, Crc32Hash> paths_;
+};
+
+// Mode 0 counts, mode 1 also hands each distinct module path to
+// ScanListedFile. Both give the number of distinct paths met; no module is
+// looked at once the scan is cancelled.
+DWORD ScanProcessModules(int mode, ScanWindow* window);
+
+// The drivers whose file names can be had, counted (mode 0) or handed to
+// ScanListedFile (mode 1); 0 when the scan is cancelled already.
+DWORD ScanLoadedDrivers(int mode, ScanWindow* window);
+
+// The kernel's form of a driver path made an ordinary one, in place (520-byte
+// buffer): "\??\" dropped, the Windows folder's names replaced, short
+// components widened.
+void NormaliseDriverPath(char* path);
