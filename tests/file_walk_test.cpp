@@ -13,23 +13,15 @@
 #include "app/startup.h"
 #include "scan/file_walk.h"
 #include "scan/scan_job.h"
+#include "tests/support/recording_engine.h"
 #include "tests/support/test_support.h"
 #include "window/scan_window.h"
 
 namespace {
 
-struct RecordingEngine {
-    std::vector<std::string> paths;
-    ScanWindow* stopWindow = nullptr;
-    size_t stopAfter = 0;
-};
-RecordingEngine g_engine;
-
-LONG WINAPI RecordScan(const char* path, DWORD, DWORD, char*, LONG*, const FILETIME*, DWORD) {
-    g_engine.paths.push_back(path);
-    if (g_engine.stopWindow && g_engine.paths.size() == g_engine.stopAfter) g_engine.stopWindow->cancel = 1;
-    return 0;
-}
+using kxtest::RecordingEngine;
+using kxtest::RecordScan;
+RecordingEngine& g_engine = kxtest::g_recorder;
 
 class FileWalk : public ::testing::Test {
 protected:
