@@ -75,15 +75,9 @@ void SkinProgress::Paint(HDC target) {
 
 LRESULT SkinProgress::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = ::BeginPaint(Handle(), &ps);
-        if (dc) Paint(dc);
-        ::EndPaint(Handle(), &ps);
-        return 0;
-    }
+    case WM_PAINT:
     case WM_PRINTCLIENT:
-        Paint(reinterpret_cast<HDC>(wParam));
+        fw::PaintMessage(Handle(), message, wParam, [this](HDC dc) { Paint(dc); });
         return 0;
     default:
         return Default(message, wParam, lParam);

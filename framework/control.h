@@ -37,6 +37,20 @@ private:
     int id_ = 0;
 };
 
+// Answers WM_PAINT (between BeginPaint and EndPaint) and WM_PRINTCLIENT (on
+// the DC it brings) by calling paint(dc), for controls that draw themselves.
+template <typename PaintFunction>
+void PaintMessage(HWND window, UINT message, WPARAM wParam, PaintFunction paint) {
+    if (message == WM_PRINTCLIENT) {
+        paint(reinterpret_cast<HDC>(wParam));
+        return;
+    }
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(window, &ps);
+    if (dc) paint(dc);
+    ::EndPaint(window, &ps);
+}
+
 // Sends a reflectable parent message to the bound control that owns it.
 // Returns true with the control's answer when the child is a bound control.
 bool ReflectToControl(HWND child, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
