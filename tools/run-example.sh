@@ -26,16 +26,8 @@ printf '%s' 'X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H
 # A marker of the example signature file kxsoc.sig.
 printf 'installer stub KXDEMO:ADWARE:COUPONBAR end\n' >"$sample/couponbar.dll"
 
-export WINEPREFIX=$example/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=/usr/lib/wine/wine64
-if [ ! -f "$WINEPREFIX/.kxscan-ready" ]; then
-  echo "Making the example's Wine prefix (once)..."
-  $wine wineboot -i >/dev/null 2>&1
-  # No window manager under Xvfb: unmanaged windows avoid a 2 s wait per hidden window.
-  $wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-  /usr/lib/wine/wineserver -w
-  touch "$WINEPREFIX/.kxscan-ready"
-fi
+. tools/wine-desktop.sh
+desktop_prefix "$example/wineprefix"
 # Drive Z: is the Linux root, so the installation is reachable as Z:\...
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 $wine reg add 'HKLM\SOFTWARE\Tarnwick Systems\Korvex' /v InstallPath /d "$(winpath "$install")" /f /reg:64 >/dev/null 2>&1
@@ -43,35 +35,14 @@ $wine reg add 'HKLM\SOFTWARE\Tarnwick Systems\Korvex' /v InstallPath /d "$(winpa
 $wine reg add 'HKLM\SOFTWARE\Tarnwick Systems\Korvex' /v DbgLevel /t REG_DWORD /d 2 /f /reg:64 >/dev/null 2>&1
 mkdir -p "$install/Logs"
 
-xvfb_pid=""
-cleanup() {
-  /usr/lib/wine/wineserver -k 2>/dev/null || true
-  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-if [ -z "$DISPLAY" ]; then
-  display=:97
-  Xvfb $display -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=$display
-  sleep 1
-  headless=1
-fi
+open_display 97
 
 title=$(iconv -f CP1252 -t UTF-8 "$install/locale/eng.lib" | sed -n 's/^TITLE=//p' | tr -d '\r' | head -n 1)
 printf "Starting kxscan.exe on %s\n" "$(winpath "$sample")"
 (cd "$install" && $wine kxscan.exe "$(winpath "$sample")") &
 kxscan=$!
 
-window=""
-for _ in $(seq 1 100); do
-  window=$(xdotool search --name "^$title\$" 2>/dev/null | head -n 1) && [ -n "$window" ] && break
-  sleep 0.2
-done
-if [ -z "$window" ]; then
-  echo "kxscan.exe showed no window" >&2
-  exit 1
-fi
+wait_for_window "$title"
 echo "Window \"$title\" is open."
 if [ -n "$headless" ]; then
   sleep 1
