@@ -10,8 +10,10 @@
 
 class SkinLabel : public fw::Control {
 public:
-    // Long enough for a whole path: the file label shows the current file.
-    static constexpr int kTextSize = 520;
+    // Room for the longest text the window shows: the end-of-scan summary
+    // with its time in front (2047 characters), so that a long path is
+    // shortened by the path ellipsis, never cut.
+    static constexpr int kTextSize = 2048;
 
     // Binds the control `id` of `dialog` and gives the label its own font.
     bool Attach(HWND dialog, int id);

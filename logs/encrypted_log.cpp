@@ -11,7 +11,7 @@
 #include "app/system_facilities.h"
 #include "framework/handles.h"
 #include "logs/aria.h"
-#include "scan/crc32.h"
+#include "logs/crc32.h"
 
 namespace {
 

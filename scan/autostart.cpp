@@ -6,7 +6,6 @@
 #include "app/registry.h"
 #include "framework/handles.h"
 #include "scan/scan_job.h"
-#include "window/scan_window.h"
 
 namespace {
 
@@ -58,10 +57,6 @@ constexpr TreeLocation kSingleValues[] = {
     {"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", "Shell"},
     {"System\\CurrentControlSet\\Control\\Session Manager", "BootExecute"},
 };
-
-// Shared by the counting and the scanning pass; each pass runs on its own
-// thread, one after the other.
-char g_lastAutostartPath[kTextSize];
 
 using LongPathFunction = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
 
@@ -123,13 +118,13 @@ bool ReadClassLibrary(const char* clsid, char* text) {
 
 struct Pass {
     int mode;
-    ScanWindow* window;
+    ScanJob& job;
     DWORD count = 0;
     char treeValue[kTreeValueSize];
 
-    bool Cancelled() const { return window->cancel != 0; }
+    bool Cancelled() const { return job.cancel != 0; }
     void Add(char* text) {
-        if (ExtractCommandPath(text)) count += ScanAutostartFile(text, mode, window);
+        if (ExtractCommandPath(text)) count += ScanAutostartFile(text, mode, job);
     }
 };
 
@@ -198,11 +193,11 @@ bool SearchFile(const char* name, char* text) {
 
 }  // namespace
 
-DWORD ScanAutostart(int mode, ScanWindow* window) {
+DWORD ScanAutostart(int mode, ScanJob& job) {
     // Each pass starts afresh, so that the scan hands over every path the
     // count counted even when its first path was the count's last.
-    g_lastAutostartPath[0] = '\0';
-    Pass pass{mode, window, 0, {}};
+    job.lastAutostartPath[0] = '\0';
+    Pass pass{mode, job, 0, {}};
     for (const ValueListKey& location : kValueListKeys) {
         if (pass.Cancelled()) return pass.count;
         ScanValueList(&pass, location);
@@ -221,12 +216,12 @@ DWORD ScanAutostart(int mode, ScanWindow* window) {
     return pass.count;
 }
 
-int ScanAutostartFile(const char* path, int mode, ScanWindow* window) {
-    if (::lstrcmpiA(path, g_lastAutostartPath) == 0) return 0;
-    std::snprintf(g_lastAutostartPath, sizeof(g_lastAutostartPath), "%s", path);
+int ScanAutostartFile(const char* path, int mode, ScanJob& job) {
+    if (::lstrcmpiA(path, job.lastAutostartPath) == 0) return 0;
+    std::snprintf(job.lastAutostartPath, sizeof(job.lastAutostartPath), "%s", path);
     if (mode == 0) return 1;
     if (StartsWith(path, "\\??\\") || StartsWith(path, "\\\\?\\")) path += 4;
-    ScanListedFile(path, window);
+    ScanListedFile(path, job);
     return 1;
 }
 

@@ -4,14 +4,14 @@
 
 #include <windows.h>
 
-class ScanWindow;
+class ScanJob;
 
 // Mode 0 counts the autostart paths, mode 1 hands each to ScanListedFile.
 // Stops before the next location or entry once the scan is cancelled.
-DWORD ScanAutostart(int mode, ScanWindow* window);
+DWORD ScanAutostart(int mode, ScanJob& job);
 
 // 1 when the path counts, 0 when it repeats the path before it.
-int ScanAutostartFile(const char* path, int mode, ScanWindow* window);
+int ScanAutostartFile(const char* path, int mode, ScanJob& job);
 
 // Turns a command line or registry text into the file it names, in place.
 // `text` holds at least 260 bytes; only its first 259 characters are looked

@@ -6,7 +6,6 @@
 #include "app/startup.h"
 #include "framework/handles.h"
 #include "scan/scan_job.h"
-#include "window/scan_window.h"
 
 namespace {
 
@@ -100,15 +99,15 @@ __attribute__((noinline)) bool MakeChildPath(const char* folder, const WIN32_FIN
     return true;
 }
 
-void ScanNamedFile(const char* path, ScanWindow* window) {
+void ScanNamedFile(const char* path, ScanJob& job) {
     if (IsExcludedPath(path)) return;
     WIN32_FIND_DATAW entry;
     fw::UniqueFind search = FindFirstAnsi(path, &entry);
-    if (!search) return;
+    if (!search || !job.Proceed()) return;
     // A file named as a target is always scanned, quick scan or not.
-    window->SetCurrentFile(path);
-    ScanOneFile(path, entry.nFileSizeLow, &entry.ftLastWriteTime, window);
-    ++window->filesVisited;
+    job.SetCurrentFile(path);
+    ScanOneFile(path, entry.nFileSizeLow, &entry.ftLastWriteTime, job);
+    ++job.filesVisited;
     ::Sleep(0);
 }
 
@@ -153,7 +152,7 @@ int QuickScanWants(const char* path, const wchar_t* longName, DWORD sizeHigh, DW
     return (start[0] == 'M' && start[1] == 'Z') || (start[0] == 0xD0 && start[1] == 0xCF);
 }
 
-DWORD CountFolderFiles(char* path, int recurse, ScanWindow* window) {
+DWORD CountFolderFiles(char* path, int recurse, ScanJob& job) {
     if (!recurse) return 1;
     if (!PrepareFolder(path) || IsExcludedPath(path)) return 0;
     WIN32_FIND_DATAW entry;
@@ -163,17 +162,17 @@ DWORD CountFolderFiles(char* path, int recurse, ScanWindow* window) {
     DWORD count = 0;
     char child[kPathSize];
     do {
-        if (window->cancel) break;
+        if (job.cancel) break;
         if (IsDotEntry(entry.cFileName) || !MakeChildPath(path, entry, child)) continue;
-        count += (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? CountFolderFiles(child, 1, window) : 1;
+        count += (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? CountFolderFiles(child, 1, job) : 1;
     } while (::FindNextFileW(search.get(), &entry));
     return count;
 }
 
-void ScanFolder(char* path, int recurse, ScanWindow* window) {
+void ScanFolder(char* path, int recurse, ScanJob& job) {
     if (strnlen(path, 2) < 2) return;
     if (!recurse) {
-        ScanNamedFile(path, window);
+        ScanNamedFile(path, job);
         return;
     }
     if (!PrepareFolder(path)) {
@@ -188,22 +187,23 @@ void ScanFolder(char* path, int recurse, ScanWindow* window) {
     const StartupOptions& options = ProcessOptions();
     char child[kPathSize];
     do {
-        if (window->cancel) return;
+        if (job.cancel) return;
         if (IsDotEntry(entry.cFileName) || !MakeChildPath(path, entry, child)) continue;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            ScanFolder(child, 1, window);
+            ScanFolder(child, 1, job);
             continue;
         }
-        window->SetCurrentFile(child);
+        if (!job.Proceed()) return;
+        job.SetCurrentFile(child);
         if (!options.quickScan || QuickScanWants(child, entry.cFileName, entry.nFileSizeHigh, entry.nFileSizeLow,
                                                  options.quickScanExtensions))
-            ScanOneFile(child, entry.nFileSizeLow, &entry.ftLastWriteTime, window);
-        ++window->filesVisited;
+            ScanOneFile(child, entry.nFileSizeLow, &entry.ftLastWriteTime, job);
+        ++job.filesVisited;
         ::Sleep(0);
     } while (::FindNextFileW(search.get(), &entry));
 }
 
-void ScanShortNames(char* folder, ScanWindow* window) {
+void ScanShortNames(char* folder, ScanJob& job) {
     if (!PrepareFolder(folder)) return;
     char pattern[kPathSize];
     std::snprintf(pattern, sizeof(pattern), "%s*.*", folder);
@@ -213,12 +213,12 @@ void ScanShortNames(char* folder, ScanWindow* window) {
 
     char child[kPathSize];
     do {
-        if (window->cancel) break;
+        if (job.cancel) break;
         if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
         if (!std::strchr(entry.cFileName, '?') || entry.cAlternateFileName[0] == '\0') continue;
         if (std::snprintf(child, sizeof(child), "%s%s", folder, entry.cAlternateFileName) >=
             static_cast<int>(sizeof(child)))
             continue;
-        ScanFolder(child, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0, window);
+        ScanFolder(child, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0, job);
     } while (::FindNextFileA(search.get(), &entry));
 }

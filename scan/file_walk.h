@@ -6,7 +6,7 @@
 
 #include "app/install_paths.h"
 
-class ScanWindow;
+class ScanJob;
 
 // 1 when the path begins with one of the table's prefixes, compared without
 // regard to case over the length the user wrote.
@@ -26,12 +26,12 @@ int QuickScanWants(const char* path, const wchar_t* longName, DWORD sizeHigh, DW
 
 // Files below the folder (recurse 1), or 1 for a file (recurse 0); 0 for an
 // excluded or unreadable folder. Stops early when the scan is cancelled.
-DWORD CountFolderFiles(char* path, int recurse, ScanWindow* window);
+DWORD CountFolderFiles(char* path, int recurse, ScanJob& job);
 
 // Hands every file below the folder to the engine (recurse 1), or the one
 // file `path` names (recurse 0). Stops at the next entry once cancelled.
-void ScanFolder(char* path, int recurse, ScanWindow* window);
+void ScanFolder(char* path, int recurse, ScanJob& job);
 
 // Scans the entries of the folder whose names have no ANSI form, through
 // their short names.
-void ScanShortNames(char* folder, ScanWindow* window);
+void ScanShortNames(char* folder, ScanJob& job);

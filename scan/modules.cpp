@@ -7,9 +7,8 @@
 
 #include "app/system_facilities.h"
 #include "framework/handles.h"
-#include "scan/crc32.h"
+#include "logs/crc32.h"
 #include "scan/scan_job.h"
-#include "window/scan_window.h"
 
 namespace {
 
@@ -37,17 +36,17 @@ bool HasEnded(HANDLE process) {
     return exit.dwLowDateTime != 0 || exit.dwHighDateTime != 0;
 }
 
-void ScanModulesOf(HANDLE process, int mode, ScanWindow* window, ModulePathsSeen* seen) {
+void ScanModulesOf(HANDLE process, int mode, ScanJob& job, ModulePathsSeen* seen) {
     if (HasEnded(process)) return;
     HMODULE modules[kMaxModules];
     DWORD needed = 0;
     if (!::EnumProcessModules(process, modules, sizeof(modules), &needed)) return;
     DWORD count = needed / sizeof(HMODULE);
     if (count > kMaxModules) count = kMaxModules;
-    for (DWORD index = 0; index < count && !window->cancel; ++index) {
+    for (DWORD index = 0; index < count && !job.cancel; ++index) {
         char name[kPathSize];
         if (::GetModuleFileNameExA(process, modules[index], name, sizeof(name)) == 0) continue;
-        if (seen->Add(name) && mode == 1) ScanListedFile(name, window);
+        if (seen->Add(name) && mode == 1) ScanListedFile(name, job);
     }
 }
 
@@ -65,18 +64,18 @@ bool ReplacePrefix(char* path, const char* prefix, const char* replacement) {
 
 size_t ModulePathsSeen::Crc32Hash::operator()(const std::string& path) const { return Crc32(path.data(), path.size()); }
 
-DWORD ScanProcessModules(int mode, ScanWindow* window) {
+DWORD ScanProcessModules(int mode, ScanJob& job) {
     ModulePathsSeen seen;
-    for (DWORD id = kFirstProcessId; id < kProcessIdLimit && !window->cancel; id += 4) {
+    for (DWORD id = kFirstProcessId; id < kProcessIdLimit && !job.cancel; id += 4) {
         fw::UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
         if (!process) continue;
-        ScanModulesOf(process.get(), mode, window, &seen);
+        ScanModulesOf(process.get(), mode, job, &seen);
     }
     return seen.Count();
 }
 
-DWORD ScanLoadedDrivers(int mode, ScanWindow* window) {
-    if (window->cancel) return 0;
+DWORD ScanLoadedDrivers(int mode, ScanJob& job) {
+    if (job.cancel) return 0;
     LPVOID drivers[kMaxDrivers];
     DWORD needed = 0;
     if (!::EnumDeviceDrivers(drivers, sizeof(drivers), &needed)) return 0;
@@ -85,13 +84,13 @@ DWORD ScanLoadedDrivers(int mode, ScanWindow* window) {
     // Counted the way they are scanned: a driver without a name never reaches
     // the engine, so it must not hold the progress back.
     DWORD named = 0;
-    for (DWORD index = 0; index < listed && !window->cancel; ++index) {
+    for (DWORD index = 0; index < listed && !job.cancel; ++index) {
         char name[kPathSize];
         if (::GetDeviceDriverFileNameA(drivers[index], name, sizeof(name)) == 0) continue;
         ++named;
         if (mode != 1) continue;
         NormaliseDriverPath(name);
-        ScanListedFile(name, window);
+        ScanListedFile(name, job);
     }
     return named;
 }

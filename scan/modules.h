@@ -8,7 +8,7 @@
 #include <string>
 #include <unordered_set>
 
-class ScanWindow;
+class ScanJob;
 
 // The module paths one pass has met, letter case included. Found by their
 // CRC-32 and told apart by the path itself, so neither a full list nor two
@@ -30,11 +30,11 @@ private:
 // Mode 0 counts, mode 1 also hands each distinct module path to
 // ScanListedFile. Both give the number of distinct paths met; no module is
 // looked at once the scan is cancelled.
-DWORD ScanProcessModules(int mode, ScanWindow* window);
+DWORD ScanProcessModules(int mode, ScanJob& job);
 
 // The drivers whose file names can be had, counted (mode 0) or handed to
 // ScanListedFile (mode 1); 0 when the scan is cancelled already.
-DWORD ScanLoadedDrivers(int mode, ScanWindow* window);
+DWORD ScanLoadedDrivers(int mode, ScanJob& job);
 
 // The kernel's form of a driver path made an ordinary one, in place (520-byte
 // buffer): "\??\" dropped, the Windows folder's names replaced, short

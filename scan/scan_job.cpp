@@ -1,22 +1,16 @@
 #include "scan/scan_job.h"
 
-#include <commctrl.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "app/install_paths.h"
 #include "app/startup.h"
 #include "app/system_facilities.h"
 #include "logs/debug_log.h"
-#include "resources/resource.h"
 #include "scan/autostart.h"
 #include "scan/file_walk.h"
 #include "scan/modules.h"
-#include "scan/scan_targets.h"
-#include "window/scan_window.h"
 
 namespace {
 
@@ -25,31 +19,22 @@ constexpr int kCountLooks = 8;
 constexpr DWORD kCountLookPauseMs = 16;
 constexpr DWORD kScanThreadDelayMs = 1000;
 
-ScanEngine g_engine;
-
-// Exists only with the system-areas switch, from StartScan until CountThread
-// has counted the system areas.
-fw::UniqueHandle g_systemAreasCounted;
-
-// Only ScanThread reads and writes it.
-char g_lastReported[520];
-
-void SetProgressRange(ScanWindow* window, DWORD maximum) {
-    if (window->progressFrozen) return;
-    ::SendDlgItemMessageA(window->Handle(), IDC_PROGRESS, PBM_SETRANGE32, 0, static_cast<LPARAM>(maximum));
+void SetProgressRange(ScanJob& job, DWORD maximum) {
+    if (job.progressFrozen || !job.owner) return;
+    job.owner->ProgressRange(maximum);
 }
 
-DWORD CountSystemAreaFiles(ScanWindow* window) {
-    DWORD modules = ScanProcessModules(0, window);
-    DWORD drivers = ScanLoadedDrivers(0, window);
-    return modules + drivers + ScanAutostart(0, window);
+DWORD CountSystemAreaFiles(ScanJob& job) {
+    DWORD modules = ScanProcessModules(0, job);
+    DWORD drivers = ScanLoadedDrivers(0, job);
+    return modules + drivers + ScanAutostart(0, job);
 }
 
-void ScanSystemAreas(ScanWindow* window) {
+void ScanSystemAreas(ScanJob& job) {
     ::Sleep(1);
-    ScanAutostart(1, window);
-    ScanProcessModules(1, window);
-    ScanLoadedDrivers(1, window);
+    ScanAutostart(1, job);
+    ScanProcessModules(1, job);
+    ScanLoadedDrivers(1, job);
 }
 
 bool IsFolderTarget(const char* path) {
@@ -57,15 +42,15 @@ bool IsFolderTarget(const char* path) {
     return (::GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) || std::strlen(path) <= 3;
 }
 
-DWORD CountTarget(const char* target, ScanWindow* window) {
+DWORD CountTarget(const char* target, ScanJob& job) {
     char path[520];
     std::snprintf(path, sizeof(path), "%s", target);
-    if (IsFolderTarget(path)) return CountFolderFiles(path, 1, window);
+    if (IsFolderTarget(path)) return CountFolderFiles(path, 1, job);
     // An excluded file is never scanned, so it must not hold the progress back.
     return IsExcludedPath(path) ? 0 : 1;
 }
 
-void ScanTargetPath(const char* target, ScanWindow* window) {
+void ScanTargetPath(const char* target, ScanJob& job) {
     char path[520];
     std::snprintf(path, sizeof(path), "%s", target);
     if (char* unknown = std::strchr(path, '?')) {
@@ -74,14 +59,16 @@ void ScanTargetPath(const char* target, ScanWindow* window) {
         char* slash = std::strrchr(path, '\\');
         if (!slash) return;
         *slash = '\0';
-        ScanShortNames(path, window);
+        ScanShortNames(path, job);
     } else if (IsFolderTarget(path)) {
-        ScanFolder(path, 1, window);
+        ScanFolder(path, 1, job);
     } else {
-        ScanFolder(path, 0, window);
+        ScanFolder(path, 0, job);
     }
 }
 
+// A worker may be inside a report to this thread; answering what it sends
+// lets it reach its end.
 void WaitWhileHandlingSentMessages(HANDLE handle) {
     while (::MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
         MSG msg;
@@ -91,122 +78,154 @@ void WaitWhileHandlingSentMessages(HANDLE handle) {
 
 }  // namespace
 
-ScanEngine& Engine() { return g_engine; }
+ScanJob::ScanJob(ScanReports* reports)
+    : owner(reports), released_(::CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
 
-int LoadScanEngine(const char* folder) {
+ScanJob::~ScanJob() { Stop(); }
+
+bool ScanJob::LoadEngine(const char* folder) {
     char path[520];
-    if (std::snprintf(path, sizeof(path), "%s\\kxsoc.dll", folder) >= static_cast<int>(sizeof(path))) return 0;
+    if (std::snprintf(path, sizeof(path), "%s\\kxsoc.dll", folder) >= static_cast<int>(sizeof(path))) return false;
     fw::UniqueModule library(::LoadLibraryA(path));
-    if (!library) return 0;
+    if (!library) return false;
     auto scanFile = reinterpret_cast<ScanFileFunction>(
         reinterpret_cast<void*>(::GetProcAddress(library.get(), "ScanFile")));
-    if (!scanFile) return 0;
-    g_engine.scanFile = scanFile;
-    g_engine.library = std::move(library);
-    return 1;
+    if (!scanFile) return false;
+    engine.scanFile = scanFile;
+    engine.library = std::move(library);
+    return true;
 }
 
-void UnloadScanEngine() {
-    g_engine.scanFile = nullptr;
-    g_engine.library.reset();
-}
-
-int StartScan(ScanWindow* window) {
+ScanJob::Start ScanJob::StartCounting() {
     char folder[260];
     GetInstallPath(folder, sizeof(folder));
-    if (!LoadScanEngine(folder)) return 0;
+    if (!LoadEngine(folder)) return Start::kNoEngine;
 
     ::SetPriorityClass(::GetCurrentProcess(), IDLE_PRIORITY_CLASS);
-    window->scanState = kStateInitialising;
+    scanState = kStateInitialising;
 
     StartupOptions& options = ProcessOptions();
     if (options.allLocalDrives)
-        AddFixedDriveTargets(&window->targets);
-    else if (AddArgumentTargets(&window->targets, __argc, __argv) > 0)
+        AddFixedDriveTargets(&targets);
+    else if (AddArgumentTargets(&targets, __argc, __argv) > 0)
         options.targetsGiven = 1;
 
-    if (IsScanRunning(window->targets)) {
-        window->EndDialog(IDCANCEL);
-        return 0;
-    }
+    if (IsScanRunning(targets)) return Start::kAlreadyRunning;
 
     // Complete before either thread looks at a path.
     LoadExcludedPaths();
-    if (options.systemAreas) g_systemAreasCounted.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (options.systemAreas) systemAreasCounted.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
 
-    window->countThread = fw::StartWorkerThread(CountThread, window);
+    countThread = fw::StartWorkerThread(CountThread, this);
     ::Sleep(kScanThreadDelayMs);
-    if (g_systemAreasCounted) {
+    if (systemAreasCounted) {
         // A CountThread that never started, or ended early, cannot signal.
-        if (window->countThread.handle) {
-            HANDLE waits[2] = {g_systemAreasCounted.get(), window->countThread.handle.get()};
+        if (countThread.handle) {
+            HANDLE waits[2] = {systemAreasCounted.get(), countThread.handle.get()};
             ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         }
-        g_systemAreasCounted.reset();
+        systemAreasCounted.reset();
     }
-
-    HWND handle = window->Handle();
-    window->scanState = kStateStarting;
-    window->statusLine = 1;
-    ::InvalidateRect(handle, nullptr, FALSE);
-    window->scanThread = fw::StartWorkerThread(ScanThread, window);
-    window->startTime = std::time(nullptr);
-    ::SetTimer(handle, kRefreshTimer, kRefreshPeriodMs, nullptr);
-    // Without a ScanThread nobody would end the scan.
-    if (!window->scanThread.handle) ::SendMessageA(handle, kMsgScanEnded, 0, 0);
-    return 1;
+    return Start::kCounting;
 }
 
-void StopScanThreads(ScanWindow* window) {
-    window->cancel = 1;
-    if (window->paused && window->scanThread.handle) ::ResumeThread(window->scanThread.handle.get());
-    if (window->scanThread.handle) WaitWhileHandlingSentMessages(window->scanThread.handle.get());
-    if (window->countThread.handle) WaitWhileHandlingSentMessages(window->countThread.handle.get());
+bool ScanJob::StartScanThread() {
+    if (scanThreadStarted_ || !engine.scanFile) return false;
+    scanThreadStarted_ = true;
+    scanThread = fw::StartWorkerThread(ScanThread, this);
+    return static_cast<bool>(scanThread.handle);
+}
+
+void ScanJob::Hold() {
+    // The event first: a walker that sees the flag must find the event reset.
+    ::ResetEvent(released_.get());
+    held_ = true;
+}
+
+void ScanJob::Release() {
+    held_ = false;
+    ::SetEvent(released_.get());
+}
+
+void ScanJob::Cancel() {
+    cancel = 1;
+    Release();
+}
+
+bool ScanJob::Proceed() {
+    // The flag spares the walk a kernel call per file while nobody holds it.
+    if (held_ && !cancel) ::WaitForSingleObject(released_.get(), INFINITE);
+    return !cancel;
+}
+
+void ScanJob::Stop() {
+    cancel = 1;
+    cureStop = 1;
+    Release();
+    for (fw::WorkerThread* thread : {&scanThread, &countThread, &cureThread})
+        if (thread->handle) WaitWhileHandlingSentMessages(thread->handle.get());
+    engine.scanFile = nullptr;
+    engine.library.reset();
+}
+
+void ScanJob::SetCurrentFile(const char* path) {
+    std::lock_guard<std::mutex> lock(currentFileLock_);
+    size_t length = strnlen(path, sizeof(currentFile_) - 1);
+    std::memcpy(currentFile_, path, length);
+    currentFile_[length] = '\0';
+}
+
+void ScanJob::CopyCurrentFile(char* buffer, size_t size) const {
+    if (size == 0) return;
+    std::lock_guard<std::mutex> lock(currentFileLock_);
+    size_t length = strnlen(currentFile_, size - 1);
+    std::memcpy(buffer, currentFile_, length);
+    buffer[length] = '\0';
 }
 
 unsigned __stdcall CountThread(void* argument) {
-    auto* window = static_cast<ScanWindow*>(argument);
+    ScanJob& job = *static_cast<ScanJob*>(argument);
     if (ProcessOptions().systemAreas) {
-        window->total = CountSystemAreaFiles(window);
-        if (HANDLE event = g_systemAreasCounted.get()) {
+        job.total = CountSystemAreaFiles(job);
+        if (HANDLE event = job.systemAreasCounted.get()) {
             ::Sleep(0);
             ::SetEvent(event);
         }
-        SetProgressRange(window, window->total);
+        SetProgressRange(job, job.total);
     }
 
-    for (int look = 0; look < kCountLooks && window->targets.empty(); ++look) ::Sleep(kCountLookPauseMs);
-    if (window->targets.empty()) {
-        SetProgressRange(window, window->total);
-        window->countingDone = 1;
+    for (int look = 0; look < kCountLooks && job.targets.empty(); ++look) ::Sleep(kCountLookPauseMs);
+    if (job.targets.empty()) {
+        SetProgressRange(job, job.total);
+        job.countingDone = 1;
         return 0;
     }
 
-    SetProgressRange(window, window->provisionalTotal);
-    for (const ScanTarget& target : window->targets) {
-        if (window->cancel) break;
-        window->total += CountTarget(target.path, window);
+    SetProgressRange(job, job.provisionalTotal);
+    for (const ScanTarget& target : job.targets) {
+        if (job.cancel) break;
+        job.total += CountTarget(target.path, job);
     }
-    SetProgressRange(window, window->total);
-    window->countingDone = 1;
+    SetProgressRange(job, job.total);
+    job.countingDone = 1;
     return 0;
 }
 
 unsigned __stdcall ScanThread(void* argument) {
-    auto* window = static_cast<ScanWindow*>(argument);
-    window->scanState = kStateScanning;
+    ScanJob& job = *static_cast<ScanJob*>(argument);
+    job.scanState = kStateScanning;
     ::SetProcessWorkingSetSize(::GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
-    if (ProcessOptions().systemAreas) ScanSystemAreas(window);
-    for (const ScanTarget& target : window->targets) {
-        if (window->cancel) break;
-        ScanTargetPath(target.path, window);
+    if (ProcessOptions().systemAreas) ScanSystemAreas(job);
+    for (const ScanTarget& target : job.targets) {
+        if (job.cancel) break;
+        ScanTargetPath(target.path, job);
     }
-    ::SendMessageA(window->Handle(), kMsgScanEnded, 0, 0);
+    if (job.owner) job.owner->ScanEnded();
     return 0;
 }
 
-LONG ScanOneFile(const char* path, DWORD size, const FILETIME* lastWrite, ScanWindow* window) {
-    ScanFileFunction scanFile = g_engine.scanFile;
+LONG ScanOneFile(const char* path, DWORD size, const FILETIME* lastWrite, ScanJob& job) {
+    ScanFileFunction scanFile = job.engine.scanFile;
     if (!scanFile) return -1;
     char name[260] = {};
     LONG kind = 0;
@@ -215,21 +234,22 @@ LONG ScanOneFile(const char* path, DWORD size, const FILETIME* lastWrite, ScanWi
     DWORD mask = ProcessOptions().debugMask;
     DebugLog(kTag, mask, kLevelInfo, "ScanVirus (%s) (%d)", path, static_cast<int>(result));
     if (result == 0) return 0;
-    if (::lstrcmpiA(path, g_lastReported) == 0) return result;
+    if (::lstrcmpiA(path, job.lastReported) == 0) return result;
 
-    std::snprintf(g_lastReported, sizeof(g_lastReported), "%s", path);
-    AddFinding(window, result, kind, name);
+    std::snprintf(job.lastReported, sizeof(job.lastReported), "%s", path);
+    if (job.owner) job.owner->Finding(result, kind, name, path);
     DebugLog(kTag, mask, kLevelInfo, "CheckScan (%d) (%d) (%s)", static_cast<int>(result), static_cast<int>(kind),
              name);
     return result;
 }
 
-LONG ScanListedFile(const char* path, ScanWindow* window) {
+LONG ScanListedFile(const char* path, ScanJob& job) {
+    if (!job.Proceed()) return -1;
     FILETIME creation{};
     FILETIME lastWrite{};
     DWORD size = GetFileSizeAndTimes(path, &creation, &lastWrite);
-    window->SetCurrentFile(path);
-    LONG result = ScanOneFile(path, size, &lastWrite, window);
-    ++window->filesVisited;
+    job.SetCurrentFile(path);
+    LONG result = ScanOneFile(path, size, &lastWrite, job);
+    ++job.filesVisited;
     return result;
 }

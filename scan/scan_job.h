@@ -1,46 +1,133 @@
-// The scan job: the engine binding, StartScan and the two worker threads,
-// and the two ways a file reaches the engine.
+// The scan job: everything the worker threads share with the window that owns
+// them (state, flags, counters, the current file, the targets, the thread
+// objects and the engine binding), the two scan threads, and the two ways a
+// file reaches the engine. The job knows its owner only through ScanReports.
 #pragma once
 
 #include <windows.h>
 
+#include <atomic>
+#include <mutex>
+
 #include "engine/scan_engine.h"
 #include "framework/handles.h"
+#include "framework/thread.h"
+#include "scan/scan_targets.h"
 
-class ScanWindow;
+// Scan states: one bit each.
+constexpr DWORD kStateInitialising = 1;
+constexpr DWORD kStateStarting = 2;
+constexpr DWORD kStateScanning = 4;
+constexpr DWORD kStateScanEnded = 8;
+constexpr DWORD kStateCuring = 16;
+constexpr DWORD kStateFinished = 32;
 
-// Process-wide: written by StartScan (or a test), read by the workers and the
-// cure; the window frees the library when it is destroyed.
+// What the workers tell the job's owner. Each call is made on a worker thread
+// and returns once the owner has dealt with it; none is made while the worker
+// holds a lock.
+class ScanReports {
+public:
+    // CountThread: the progress range is 0..maximum.
+    virtual void ProgressRange(DWORD maximum) = 0;
+    // ScanThread: a non-zero engine result for `path`, once per file in a row.
+    virtual void Finding(LONG result, LONG kind, const char* name, const char* path) = 0;
+    // ScanThread has visited everything, or stopped after a cancel.
+    virtual void ScanEnded() = 0;
+
+protected:
+    ~ScanReports() = default;
+};
+
 struct ScanEngine {
     fw::UniqueModule library;
     ScanFileFunction scanFile = nullptr;
 };
-ScanEngine& Engine();
 
-// Loads "<folder>\kxsoc.dll" and finds its ScanFile; 1 on success, 0 when
-// either fails (nothing stays loaded then).
-int LoadScanEngine(const char* folder);
-void UnloadScanEngine();
+class ScanJob {
+public:
+    // `owner` may be null: nothing is reported then.
+    explicit ScanJob(ScanReports* owner = nullptr);
+    ~ScanJob();
+    ScanJob(const ScanJob&) = delete;
+    ScanJob& operator=(const ScanJob&) = delete;
 
-// Binds the engine, builds the target list, runs the single-instance test and
-// starts CountThread and, a second later, ScanThread and the refresh timer.
-// 1 when the scan was started, 0 when not (no engine, or the same scan runs
-// already: the window is then dismissed).
-int StartScan(ScanWindow* window);
+    // Loads "<folder>\kxsoc.dll" and finds its ScanFile; false when either
+    // fails (nothing stays loaded then).
+    bool LoadEngine(const char* folder);
 
-// Sets the cancel flag, releases a paused ScanThread and waits until both
-// workers have ended, handling the messages they send meanwhile. For the
-// window's thread, before the window and the engine go away.
-void StopScanThreads(ScanWindow* window);
+    enum class Start { kCounting, kNoEngine, kAlreadyRunning };
+    // The scan's start up to ScanThread: binds the engine from the
+    // installation directory, sets idle priority, builds the targets, runs the
+    // single-instance test, starts CountThread and gives it a second (and,
+    // with the system areas, the time to count them).
+    Start StartCounting();
+    // Starts ScanThread unless one has been started before; false then, or
+    // when it cannot start or no engine is bound.
+    bool StartScanThread();
 
-// Thread procedures; the argument is the ScanWindow. Both return 0.
+    // Pausing: a held walk stops before its next file (or system-area entry)
+    // until it is released; a cancel releases it.
+    void Hold();
+    void Release();
+    void Cancel();
+    // For the walkers, between files: waits while held; false once cancelled.
+    bool Proceed();
+
+    // Cancels, and waits until every worker has ended, handling what they
+    // send to this thread meanwhile; then frees the engine. For the owner's
+    // thread, before the owner goes away.
+    void Stop();
+
+    // The file ScanThread is on; handed between threads under a lock.
+    void SetCurrentFile(const char* path);
+    void CopyCurrentFile(char* buffer, size_t size) const;
+
+    ScanReports* const owner;
+
+    // Each word has one writer at a time; readers accept a value that is a
+    // moment old.
+    std::atomic<DWORD> scanState{kStateInitialising};
+    std::atomic<DWORD> cancel{0};
+    std::atomic<DWORD> cureStop{0};
+    std::atomic<DWORD> countingDone{0};
+    std::atomic<DWORD> progressFrozen{0};
+    std::atomic<DWORD> total{0};
+    const DWORD provisionalTotal = 30000;
+    std::atomic<DWORD> filesVisited{0};
+
+    // Complete before either worker starts; only read afterwards.
+    ScanTargetList targets;
+    ScanEngine engine;
+    fw::WorkerThread countThread;
+    fw::WorkerThread scanThread;
+    fw::WorkerThread cureThread;
+
+    // Only ScanThread uses these: the last path passed to the owner, and the
+    // last autostart path of a system-area pass.
+    char lastReported[520] = {};
+    char lastAutostartPath[260] = {};
+
+    // Exists only with the system-areas switch, from StartCounting until
+    // CountThread has counted the system areas.
+    fw::UniqueHandle systemAreasCounted;
+
+private:
+    mutable std::mutex currentFileLock_;
+    char currentFile_[520] = {};
+    std::atomic<bool> held_{false};
+    fw::UniqueHandle released_;  // manual-reset event, set while not held
+    bool scanThreadStarted_ = false;
+};
+
+// Thread procedures; the argument is the ScanJob. Both return 0.
 unsigned __stdcall CountThread(void* argument);
 unsigned __stdcall ScanThread(void* argument);
 
 // Hands one file to the engine in scan mode and passes a finding on, once
 // per file in a row. Returns the engine result.
-LONG ScanOneFile(const char* path, DWORD size, const FILETIME* lastWrite, ScanWindow* window);
+LONG ScanOneFile(const char* path, DWORD size, const FILETIME* lastWrite, ScanJob& job);
 
-// For a file named by a system area: its size and time from the file itself
-// (0 when it cannot be opened), then ScanOneFile; counts it as visited.
-LONG ScanListedFile(const char* path, ScanWindow* window);
+// For a file named by a system area: waits while the scan is held, takes its
+// size and time from the file itself (0 when it cannot be opened), then
+// ScanOneFile; counts it as visited. -1 without a scan once cancelled.
+LONG ScanListedFile(const char* path, ScanJob& job);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "framework/handles.h"
-#include "scan/crc32.h"
+#include "logs/crc32.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "logs/aria.h"
-#include "scan/crc32.h"
+#include "logs/crc32.h"
 #include "tools/kxlogcat/aria_decrypt.h"
 
 namespace {

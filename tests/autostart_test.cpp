@@ -15,7 +15,7 @@
 #include "scan/scan_job.h"
 #include "tests/support/recording_engine.h"
 #include "tests/support/test_support.h"
-#include "window/scan_window.h"
+#include "scan/scan_job.h"
 
 namespace {
 
@@ -169,9 +169,9 @@ class Autostart : public ::testing::Test {
 protected:
     void SetUp() override {
         g_engine = RecordingEngine{};
-        Engine().scanFile = RecordScan;
+        job.engine.scanFile = RecordScan;
     }
-    void TearDown() override { Engine().scanFile = nullptr; }
+    void TearDown() override { job.engine.scanFile = nullptr; }
 
     static size_t Occurrences(const std::vector<std::string>& paths, const std::string& path) {
         size_t count = 0;
@@ -184,7 +184,7 @@ protected:
         return false;
     }
 
-    ScanWindow window{nullptr};
+    ScanJob job;
 };
 
 TEST_F(Autostart, EveryKindOfEntryGivesItsPathInLocationOrder) {
@@ -206,12 +206,12 @@ TEST_F(Autostart, EveryKindOfEntryGivesItsPathInLocationOrder) {
         "C:\\kxtest\\boot.exe",
     };
 
-    DWORD counted = ScanAutostart(0, &window);
-    DWORD scanned = ScanAutostart(1, &window);
+    DWORD counted = ScanAutostart(0, job);
+    DWORD scanned = ScanAutostart(1, job);
     const std::vector<std::string>& paths = g_engine.paths;
     EXPECT_EQ(counted, scanned);
     EXPECT_EQ(scanned, paths.size());
-    EXPECT_EQ(window.filesVisited, paths.size());
+    EXPECT_EQ(job.filesVisited, paths.size());
 
     size_t at = 0;
     for (const std::string& path : expected) {
@@ -229,33 +229,33 @@ TEST_F(Autostart, EveryKindOfEntryGivesItsPathInLocationOrder) {
 
 TEST_F(Autostart, ScanPassHandsOverWhatTheCountPassCounted) {
     AutostartFixtures fixtures;
-    ScanAutostart(1, &window);
+    ScanAutostart(1, job);
     ASSERT_FALSE(g_engine.paths.empty());
     std::vector<std::string> first = g_engine.paths;
     g_engine.paths.clear();
 
     // The count pass ending on the path the scan pass begins with.
-    EXPECT_EQ(ScanAutostartFile(first.front().c_str(), 0, &window), 1);
-    EXPECT_EQ(ScanAutostartFile(first.front().c_str(), 0, &window), 0) << "a repeat does not count";
-    EXPECT_EQ(ScanAutostart(1, &window), first.size());
+    EXPECT_EQ(ScanAutostartFile(first.front().c_str(), 0, job), 1);
+    EXPECT_EQ(ScanAutostartFile(first.front().c_str(), 0, job), 0) << "a repeat does not count";
+    EXPECT_EQ(ScanAutostart(1, job), first.size());
     EXPECT_EQ(g_engine.paths, first);
 }
 
 TEST_F(Autostart, FileOfTheKernelFormIsScannedWithoutItsPrefix) {
-    EXPECT_EQ(ScanAutostartFile("\\??\\C:\\kxtest\\kernel.sys", 1, &window), 1);
-    EXPECT_EQ(ScanAutostartFile("\\??\\c:\\KXTEST\\kernel.sys", 1, &window), 0);
+    EXPECT_EQ(ScanAutostartFile("\\??\\C:\\kxtest\\kernel.sys", 1, job), 1);
+    EXPECT_EQ(ScanAutostartFile("\\??\\c:\\KXTEST\\kernel.sys", 1, job), 0);
     EXPECT_EQ(g_engine.paths, (std::vector<std::string>{"C:\\kxtest\\kernel.sys"}));
 }
 
 TEST_F(Autostart, StopRequestEndsThePassAtTheNextEntry) {
     AutostartFixtures fixtures;
-    window.cancel = 1;
-    EXPECT_EQ(ScanAutostart(1, &window), 0u);
+    job.cancel = 1;
+    EXPECT_EQ(ScanAutostart(1, job), 0u);
     EXPECT_TRUE(g_engine.paths.empty());
 
-    window.cancel = 0;
-    g_engine.stopWindow = &window;
-    EXPECT_EQ(ScanAutostart(1, &window), 1u);
+    job.cancel = 0;
+    g_engine.stopJob = &job;
+    EXPECT_EQ(ScanAutostart(1, job), 1u);
     EXPECT_EQ(g_engine.paths.size(), 1u) << "no further entry or location once stopped";
 }
 

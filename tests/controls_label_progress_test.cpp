@@ -147,7 +147,7 @@ TEST(SkinLabel, TextChangesOnlyWhenItDiffersBeyondCaseAndIsAlwaysTerminated) {
     label.SetText("C:\\Scan\\File2.TXT");
     EXPECT_STREQ(label.Text(), "C:\\Scan\\File2.TXT");
 
-    std::string longText(700, 'x');
+    std::string longText(SkinLabel::kTextSize + 100, 'x');
     label.SetText(longText.c_str());
     EXPECT_EQ(strlen(label.Text()), static_cast<size_t>(SkinLabel::kTextSize - 1));
     label.SetText(nullptr);

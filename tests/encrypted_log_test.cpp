@@ -14,7 +14,7 @@
 #include "framework/handles.h"
 #include "logs/aria.h"
 #include "logs/encrypted_log.h"
-#include "scan/crc32.h"
+#include "logs/crc32.h"
 #include "tests/support/test_support.h"
 #include "tools/kxlogcat/log_reader.h"
 

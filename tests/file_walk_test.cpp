@@ -15,7 +15,7 @@
 #include "scan/scan_job.h"
 #include "tests/support/recording_engine.h"
 #include "tests/support/test_support.h"
-#include "window/scan_window.h"
+#include "scan/scan_job.h"
 
 namespace {
 
@@ -27,10 +27,10 @@ class FileWalk : public ::testing::Test {
 protected:
     void SetUp() override {
         g_engine = RecordingEngine{};
-        Engine().scanFile = RecordScan;
+        job.engine.scanFile = RecordScan;
     }
     void TearDown() override {
-        Engine().scanFile = nullptr;
+        job.engine.scanFile = nullptr;
         ProcessOptions().quickScan = 0;
         ProcessOptions().quickScanExtensions[0] = '\0';
     }
@@ -38,17 +38,17 @@ protected:
     std::vector<std::string> Scan(const std::string& path, int recurse) {
         char buffer[520];
         std::snprintf(buffer, sizeof(buffer), "%s", path.c_str());
-        ScanFolder(buffer, recurse, &window);
+        ScanFolder(buffer, recurse, job);
         return g_engine.paths;
     }
     DWORD Count(const std::string& path) {
         char buffer[520];
         std::snprintf(buffer, sizeof(buffer), "%s", path.c_str());
-        return CountFolderFiles(buffer, 1, &window);
+        return CountFolderFiles(buffer, 1, job);
     }
 
     kxtest::TempInstallDir root{false};
-    ScanWindow window{nullptr};
+    ScanJob job;
 };
 
 using Paths = std::vector<std::string>;
@@ -74,9 +74,9 @@ TEST_F(FileWalk, EveryFileCountsAndReachesTheEngineOnce) {
     Paths scanned = Scan(root.Path(), 1);
     EXPECT_EQ(scanned, (Paths{Path("a.txt"), Path("sub\\b.bin"), Path("sub\\deeper\\c"), Path("sub\\deeper\\d.doc"),
                               Path("z.exe")}));
-    EXPECT_EQ(window.filesVisited, 5u);
+    EXPECT_EQ(job.filesVisited, 5u);
     char current[520];
-    window.CopyCurrentFile(current, sizeof(current));
+    job.CopyCurrentFile(current, sizeof(current));
     EXPECT_EQ(current, Path("z.exe"));
 
     EXPECT_EQ(Count(Path("missing")), 0u);
@@ -99,7 +99,7 @@ TEST_F(FileWalk, QuickScanFilter) {
 
     EXPECT_EQ(Scan(root.Path(), 1), (Paths{Path("a.ex"), Path("archive2.html"), Path("archive3.html"),
                                            Path("readme.txt"), Path("small.EXE")}));
-    EXPECT_EQ(window.filesVisited, 9u) << "filtered files are still visited";
+    EXPECT_EQ(job.filesVisited, 9u) << "filtered files are still visited";
     EXPECT_EQ(Count(root.Path()), 9u) << "the count ignores the filter";
 
     g_engine.paths.clear();
@@ -141,10 +141,10 @@ TEST_F(FileWalk, NamesWithoutAnAnsiFormReachTheEngineByTheirShortName) {
 TEST_F(FileWalk, ConfirmedStopEndsTheWalkAtTheNextEntry) {
     for (int i = 0; i < 200; ++i) ASSERT_TRUE(root.Write("big\\f" + std::to_string(1000 + i), "x"));
     ASSERT_TRUE(root.Write("later\\x.txt", "x"));
-    g_engine.stopWindow = &window;
+    g_engine.stopJob = &job;
     g_engine.stopAfter = 7;
     EXPECT_EQ(Scan(root.Path(), 1).size(), 7u);
-    EXPECT_EQ(window.filesVisited, 7u);
+    EXPECT_EQ(job.filesVisited, 7u);
     EXPECT_EQ(Count(root.Path()), 0u) << "a cancelled scan stops counting too";
 }
 
@@ -177,24 +177,24 @@ TEST_F(FileWalk, PathsTooLongForTheBufferAreSkippedNotCut) {
     std::memset(buffer.path, 'p', 519);
     buffer.path[519] = '\0';
     std::memcpy(buffer.guard, "GUARD!!", 8);
-    ScanFolder(buffer.path, 1, &window);
-    EXPECT_EQ(CountFolderFiles(buffer.path, 1, &window), 0u);
+    ScanFolder(buffer.path, 1, job);
+    EXPECT_EQ(CountFolderFiles(buffer.path, 1, job), 0u);
     EXPECT_STREQ(buffer.guard, "GUARD!!");
 }
 
 // Walks with the exclusions of the registered installation's settings:
 // prints the count and the scanned paths for each argument ("name:recurse").
 KX_PROBE(walk_with_exclusions) {
-    Engine().scanFile = RecordScan;
-    ScanWindow window(nullptr);
+    ScanJob job;
+    job.engine.scanFile = RecordScan;
     for (const std::string& arg : args) {
         std::string path = arg.substr(0, arg.rfind(':'));
         int recurse = arg.back() == '1';
         char buffer[520];
         std::snprintf(buffer, sizeof(buffer), "%s", path.c_str());
-        std::printf("count %s = %lu\n", arg.c_str(), recurse ? CountFolderFiles(buffer, 1, &window) : 1ul);
+        std::printf("count %s = %lu\n", arg.c_str(), recurse ? CountFolderFiles(buffer, 1, job) : 1ul);
         std::snprintf(buffer, sizeof(buffer), "%s", path.c_str());
-        ScanFolder(buffer, recurse, &window);
+        ScanFolder(buffer, recurse, job);
     }
     for (const std::string& path : g_engine.paths) std::printf("scanned %s\n", path.c_str());
     return 0;

@@ -14,7 +14,7 @@
 #include "scan/scan_job.h"
 #include "tests/support/recording_engine.h"
 #include "tests/support/test_support.h"
-#include "window/scan_window.h"
+#include "scan/scan_job.h"
 
 namespace {
 
@@ -42,9 +42,9 @@ class Modules : public ::testing::Test {
 protected:
     void SetUp() override {
         g_engine = RecordingEngine{};
-        Engine().scanFile = RecordScan;
+        job.engine.scanFile = RecordScan;
     }
-    void TearDown() override { Engine().scanFile = nullptr; }
+    void TearDown() override { job.engine.scanFile = nullptr; }
 
     static size_t Occurrences(const std::string& path) {
         size_t count = 0;
@@ -57,15 +57,15 @@ protected:
         return path;
     }
 
-    ScanWindow window{nullptr};
+    ScanJob job;
 };
 
 TEST_F(Modules, OwnProcessAndItsModulesAreScannedOncePerPass) {
-    DWORD counted = ScanProcessModules(0, &window);
-    DWORD scanned = ScanProcessModules(1, &window);
+    DWORD counted = ScanProcessModules(0, job);
+    DWORD scanned = ScanProcessModules(1, job);
     EXPECT_EQ(counted, scanned) << "the count pass sees what the scan pass sees";
     EXPECT_EQ(scanned, g_engine.paths.size());
-    EXPECT_EQ(window.filesVisited, g_engine.paths.size());
+    EXPECT_EQ(job.filesVisited, g_engine.paths.size());
     EXPECT_EQ(Occurrences(ModulePath(nullptr)), 1u);
     EXPECT_EQ(Occurrences(ModulePath(::GetModuleHandleA("kernel32.dll"))), 1u);
     EXPECT_EQ(Occurrences(ModulePath(::GetModuleHandleA("ntdll.dll"))), 1u);
@@ -86,8 +86,8 @@ TEST_F(Modules, LibraryOfSeveralProcessesIsScannedOnce) {
     ASSERT_EQ(started, 3);
     for (int i = 0; i < started; ++i) ASSERT_EQ(::WaitForSingleObject(ready, 20000), WAIT_OBJECT_0);
 
-    DWORD counted = ScanProcessModules(0, &window);
-    DWORD scanned = ScanProcessModules(1, &window);
+    DWORD counted = ScanProcessModules(0, job);
+    DWORD scanned = ScanProcessModules(1, job);
     ::SetEvent(done);
     for (kxtest::ChildProcess& child : children) EXPECT_TRUE(child.Wait(20000));
     ::CloseHandle(ready);
@@ -100,20 +100,20 @@ TEST_F(Modules, LibraryOfSeveralProcessesIsScannedOnce) {
 }
 
 TEST_F(Modules, StopRequestEndsTheWalkOfModulesAndDrivers) {
-    g_engine.stopWindow = &window;
-    EXPECT_EQ(ScanProcessModules(1, &window), 1u);
+    g_engine.stopJob = &job;
+    EXPECT_EQ(ScanProcessModules(1, job), 1u);
     EXPECT_EQ(g_engine.paths.size(), 1u) << "no further module once stopped";
-    EXPECT_EQ(ScanProcessModules(0, &window), 0u);
-    EXPECT_EQ(ScanLoadedDrivers(0, &window), 0u);
-    EXPECT_EQ(ScanLoadedDrivers(1, &window), 0u);
+    EXPECT_EQ(ScanProcessModules(0, job), 0u);
+    EXPECT_EQ(ScanLoadedDrivers(0, job), 0u);
+    EXPECT_EQ(ScanLoadedDrivers(1, job), 0u);
     EXPECT_EQ(g_engine.paths.size(), 1u);
 }
 
 TEST_F(Modules, DriversCountedAsScannedEvenWhenNoneAreListed) {
     // Wine lists no drivers; Windows lists many. Either way both passes agree.
-    DWORD counted = ScanLoadedDrivers(0, &window);
+    DWORD counted = ScanLoadedDrivers(0, job);
     EXPECT_TRUE(g_engine.paths.empty()) << "the count pass hands nothing over";
-    DWORD scanned = ScanLoadedDrivers(1, &window);
+    DWORD scanned = ScanLoadedDrivers(1, job);
     EXPECT_EQ(counted, scanned);
     EXPECT_EQ(scanned, g_engine.paths.size());
 }

@@ -13,7 +13,6 @@
 #include "app/startup.h"
 #include "scan/scan_job.h"
 #include "tests/support/test_support.h"
-#include "window/scan_window.h"
 
 namespace {
 
@@ -36,79 +35,87 @@ LONG WINAPI FakeScan(const char* path, DWORD size, DWORD mode, char* name, LONG*
     return g_fake.result;
 }
 
-class ScanJob : public ::testing::Test {
+struct FindingCounter : ScanReports {
+    int findings = 0;
+    void ProgressRange(DWORD) override {}
+    void Finding(LONG, LONG, const char*, const char*) override { ++findings; }
+    void ScanEnded() override {}
+};
+
+class ScanJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
         g_fake = FakeEngine{};
-        Engine().scanFile = FakeScan;
+        job.engine.scanFile = FakeScan;
     }
-    void TearDown() override { Engine().scanFile = nullptr; }
+    void TearDown() override { job.engine.scanFile = nullptr; }
     void AddTarget(const std::string& path) {
         ScanTarget target{};
         std::snprintf(target.path, sizeof(target.path), "%s", path.c_str());
-        window.targets.push_back(target);
+        job.targets.push_back(target);
     }
 
     kxtest::TempInstallDir root{false};
-    ScanWindow window{nullptr};
+    FindingCounter counter;
+    ScanJob job{&counter};
 };
 
-TEST_F(ScanJob, FindingOfTheSameFileInARowIsPassedOnOnce) {
+TEST_F(ScanJobTest, FindingOfTheSameFileInARowIsPassedOnOnce) {
     std::string a = root.File("A.bin");
     std::string b = root.File("b.bin");
     g_fake.result = 0x0001;
-    ScanOneFile(a.c_str(), 1, nullptr, &window);
-    EXPECT_EQ(ScanOneFile(root.File("a.BIN").c_str(), 1, nullptr, &window), 0x0001) << "same file, other case";
-    EXPECT_EQ(window.infections, 1u);
-    ScanOneFile(b.c_str(), 1, nullptr, &window);
-    ScanOneFile(a.c_str(), 1, nullptr, &window);
-    EXPECT_EQ(window.infections, 3u) << "another file in between resets it";
+    ScanOneFile(a.c_str(), 1, nullptr, job);
+    EXPECT_EQ(ScanOneFile(root.File("a.BIN").c_str(), 1, nullptr, job), 0x0001) << "same file, other case";
+    EXPECT_EQ(counter.findings, 1);
+    ScanOneFile(b.c_str(), 1, nullptr, job);
+    ScanOneFile(a.c_str(), 1, nullptr, job);
+    EXPECT_EQ(counter.findings, 3) << "another file in between resets it";
 
     g_fake.result = 0x1000;
-    ScanOneFile(b.c_str(), 1, nullptr, &window);
+    ScanOneFile(b.c_str(), 1, nullptr, job);
     g_fake.result = -1;
-    ScanOneFile(a.c_str(), 1, nullptr, &window);
+    ScanOneFile(a.c_str(), 1, nullptr, job);
     g_fake.result = 0x0004 | 0x0200;
-    ScanOneFile(b.c_str(), 1, nullptr, &window);
-    EXPECT_EQ(window.infections, 4u) << "only 1, 2 and 4 are infections, never -1";
+    ScanOneFile(b.c_str(), 1, nullptr, job);
+    EXPECT_EQ(counter.findings, 6) << "every other non-zero result is passed on";
     EXPECT_EQ(g_fake.paths.size(), 7u);
 }
 
-TEST_F(ScanJob, ListedFileTakesSizeAndTimeFromTheFile) {
+TEST_F(ScanJobTest, ListedFileTakesSizeAndTimeFromTheFile) {
     ASSERT_TRUE(root.Write("listed.dll", "12345"));
-    ScanListedFile(root.File("listed.dll").c_str(), &window);
-    ScanListedFile(root.File("gone.dll").c_str(), &window);
+    ScanListedFile(root.File("listed.dll").c_str(), job);
+    ScanListedFile(root.File("gone.dll").c_str(), job);
     ASSERT_EQ(g_fake.paths.size(), 2u);
     EXPECT_EQ(g_fake.sizes[0], 5u);
     EXPECT_NE(g_fake.times[0].dwLowDateTime | g_fake.times[0].dwHighDateTime, 0u);
     EXPECT_EQ(g_fake.sizes[1], 0u) << "an unreadable file is still handed over";
     EXPECT_EQ(g_fake.times[1].dwLowDateTime | g_fake.times[1].dwHighDateTime, 0u);
-    EXPECT_EQ(window.filesVisited, 2u);
+    EXPECT_EQ(job.filesVisited, 2u);
 }
 
-TEST_F(ScanJob, WithoutTargetsTheCountIsZeroAndTheScanEndsAtOnce) {
+TEST_F(ScanJobTest, WithoutTargetsTheCountIsZeroAndTheScanEndsAtOnce) {
     DWORD start = ::GetTickCount();
-    CountThread(&window);
+    CountThread(&job);
     EXPECT_GE(::GetTickCount() - start, 100u) << "it waits about 128 ms for targets";
-    EXPECT_EQ(window.total, 0u);
-    EXPECT_EQ(window.countingDone, 1u);
-    ScanThread(&window);
-    EXPECT_EQ(window.scanState, static_cast<DWORD>(kStateScanning));
+    EXPECT_EQ(job.total, 0u);
+    EXPECT_EQ(job.countingDone, 1u);
+    ScanThread(&job);
+    EXPECT_EQ(job.scanState, static_cast<DWORD>(kStateScanning));
     EXPECT_TRUE(g_fake.paths.empty());
 }
 
-TEST_F(ScanJob, ThreadsCountAndScanEveryTarget) {
+TEST_F(ScanJobTest, ThreadsCountAndScanEveryTarget) {
     for (const char* name : {"dir\\one", "dir\\two", "dir\\sub\\three", "single.txt"}) ASSERT_TRUE(root.Write(name, "x"));
     AddTarget(root.File("dir"));
     AddTarget(root.File("single.txt"));
     AddTarget(root.File("missing"));
-    CountThread(&window);
-    EXPECT_EQ(window.total, 4u);
-    ScanThread(&window);
+    CountThread(&job);
+    EXPECT_EQ(job.total, 4u);
+    ScanThread(&job);
     EXPECT_EQ(g_fake.paths, (std::vector<std::string>{root.File("dir\\one"), root.File("dir\\sub\\three"),
                                                       root.File("dir\\two"), root.File("single.txt")}));
-    EXPECT_EQ(window.filesVisited, 4u);
-    EXPECT_STREQ(window.targets[0].path, root.File("dir").c_str()) << "the list itself is not changed";
+    EXPECT_EQ(job.filesVisited, 4u);
+    EXPECT_STREQ(job.targets[0].path, root.File("dir").c_str()) << "the list itself is not changed";
 }
 
 constexpr const char* kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";

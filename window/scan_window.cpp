@@ -1,90 +1,249 @@
+// The scan window's object, its initialisation, the scan's start, the
+// reports of the workers and the one switch over every message it handles.
 #include "window/scan_window.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
 
 #include <cstring>
 
+#include "app/local_text.h"
 #include "app/startup.h"
 #include "framework/app.h"
 #include "resources/resource.h"
-#include "scan/scan_job.h"
 
 namespace {
-constexpr int kWindowWidth = 594;
-constexpr int kWindowHeight = 300;
+
+constexpr int kWidth = 594;
+constexpr int kHeight = 300;
+constexpr int kMoveBandHeight = 24;  // a press above this row moves the window
+constexpr WPARAM kMoveByCaption = 0xF012;
+
+// A finding on its way from ScanThread to the window's thread.
+struct FindingReport {
+    LONG result;
+    LONG kind;
+    const char* name;
+    const char* path;
+};
+
 }  // namespace
 
 ScanWindow::ScanWindow(HWND parent)
     : fw::Dialog(IDD_SCAN_WINDOW, parent),
-      icon_(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAIN))) {}
+      icon_(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_MAIN))),
+      job_(this) {}
+
+// The workers use this object and the engine: both must outlast them.
+ScanWindow::~ScanWindow() { job_.Stop(); }
 
 BOOL ScanWindow::OnInitDialog() {
     HWND window = Handle();
-    if (fw::App* app = fw::App::Current()) app->SetMainWindow(window);
+    reportTo_ = window;
+    // The dialog has no caption: the region and the background are the frame.
+    ::SetWindowRgn(window, ::CreateRoundRectRgn(0, 0, kWidth + 1, kHeight + 1, 11, 11), TRUE);
+    skin_.reset(::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BACKGROUND)));
+    title_.Attach(window, IDC_TITLE);
+    minimize_.Attach(window, IDC_MINIMIZE);
+    close_.Attach(window, IDC_CLOSE);
+    file_.Attach(window, IDC_CURRENT_FILE);
+    progressBar_.Attach(window, IDC_PROGRESS);
+    percent_.Attach(window, IDC_PERCENT);
+    findings_.Attach(window, IDC_FINDINGS);
+    check_.Attach(window, IDC_SHUTDOWN_CHECK);
+    caption_.Attach(window, IDC_SHUTDOWN_CAPTION);
+    pause_.Attach(window, IDC_PAUSE);
+    cancel_.Attach(window, IDC_CANCEL_SCAN);
+
     ::SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     ::SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    if (fw::App* app = fw::App::Current()) app->SetMainWindow(window);
     ::SetWindowLongPtrA(window, GWL_STYLE, ::GetWindowLongPtrA(window, GWL_STYLE) | WS_SYSMENU | WS_MINIMIZEBOX);
     ::SetWindowTextA(window, ProcessOptions().title);
-
-    RECT work{};
-    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-    ::SetWindowPos(window, nullptr, work.left + (work.right - work.left - kWindowWidth) / 2,
-                   work.top + (work.bottom - work.top - kWindowHeight) / 2, kWindowWidth, kWindowHeight,
-                   SWP_NOZORDER);
-
-    if (!StartScan(this) && ProcessOptions().hiddenWindow) ::SendMessageA(window, WM_CLOSE, 0, 0);
+    ::SetWindowPos(window, nullptr, 0, 0, kWidth, kHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+    CenterAndRaise();
+    background_.reset(::CreateSolidBrush(RGB(215, 240, 240)));
+    LayoutControls();
+    if (!StartScan() && ProcessOptions().hiddenWindow) ::SendMessageA(window, WM_CLOSE, 0, 0);
     return TRUE;
 }
 
-void ScanWindow::SetCurrentFile(const char* path) {
-    std::lock_guard<std::mutex> lock(currentFileLock_);
-    size_t length = strnlen(path, sizeof(currentFile_) - 1);
-    std::memcpy(currentFile_, path, length);
-    currentFile_[length] = '\0';
+int ScanWindow::StartScan() {
+    switch (job_.StartCounting()) {
+    case ScanJob::Start::kNoEngine:
+        return 0;
+    case ScanJob::Start::kAlreadyRunning:
+        EndDialog(IDCANCEL);
+        return 0;
+    case ScanJob::Start::kCounting:
+        break;
+    }
+    job_.scanState = kStateStarting;
+    statusLine_ = 1;
+    ::InvalidateRect(Handle(), nullptr, FALSE);
+    const bool started = job_.StartScanThread();
+    startTime_ = std::time(nullptr);
+    ::SetTimer(Handle(), kRefreshTimer, kRefreshPeriodMs, nullptr);
+    // Without a ScanThread nobody would end the scan.
+    if (!started) OnScanEnded();
+    return 1;
 }
 
-void ScanWindow::CopyCurrentFile(char* buffer, size_t size) const {
-    if (size == 0) return;
-    std::lock_guard<std::mutex> lock(currentFileLock_);
-    size_t length = strnlen(currentFile_, size - 1);
-    std::memcpy(buffer, currentFile_, length);
-    buffer[length] = '\0';
+void ScanWindow::ProgressRange(DWORD maximum) {
+    if (HWND window = reportTo_) ::SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETRANGE32, 0, maximum);
 }
 
-void AddFinding(ScanWindow* window, LONG result, LONG, const char*) {
-    if (result != -1 && (result & (0x0001 | 0x0002 | 0x0004))) ++window->infections;
+void ScanWindow::Finding(LONG result, LONG kind, const char* name, const char* path) {
+    FindingReport report{result, kind, name, path};
+    if (HWND window = reportTo_) ::SendMessageA(window, kMsgFinding, 0, reinterpret_cast<LPARAM>(&report));
+}
+
+void ScanWindow::ScanEnded() {
+    if (HWND window = reportTo_) ::SendMessageA(window, kMsgScanEnded, 0, 0);
+}
+
+void ScanWindow::AddFinding(LONG result, LONG, const char*, const char*) {
+    if (result != -1 && (result & (0x0001 | 0x0002 | 0x0004))) ++infections_;
+}
+
+void ScanWindow::OnScanEnded() {
+    job_.progressFrozen = 1;
+    job_.scanState = kStateScanEnded;
+    RefreshProgress();
+    ::KillTimer(Handle(), kRefreshTimer);
+}
+
+void ScanWindow::OnEngineResult(WPARAM started) {
+    if (started == 0) {
+        ::KillTimer(Handle(), kRefreshTimer);
+        job_.scanState = kStateFinished;
+        return;
+    }
+    // A scan runs once per window: never a second ScanThread over the list.
+    if (!job_.StartScanThread()) return;
+    job_.scanState = kStateStarting;
+    statusLine_ = 1;
+    ::InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void ScanWindow::OnCureEnded() { job_.scanState = kStateFinished; }
+
+void ScanWindow::OnCancel() {
+    ::ShowWindow(Handle(), SW_HIDE);
+    fw::Dialog::OnCancel();
+}
+
+void ScanWindow::SetCaption(SkinButton& button, const char* key) {
+    char text[260];
+    GetLocalText("SCANNER", key, text, sizeof(text));
+    ::SetWindowTextA(button.Handle(), text);
+    ::InvalidateRect(button.Handle(), nullptr, TRUE);
+}
+
+void ScanWindow::Answer(LRESULT result) { ::SetWindowLongPtrA(Handle(), DWLP_MSGRESULT, result); }
+
+INT_PTR ScanWindow::ColorStatic(WPARAM wParam, LPARAM lParam) {
+    INT_PTR answer = Default(WM_CTLCOLORSTATIC, wParam, lParam);
+    HDC dc = reinterpret_cast<HDC>(wParam);
+    HWND control = reinterpret_cast<HWND>(lParam);
+    if (control == file_.Handle()) {
+        ::SetTextColor(dc, RGB(51, 51, 51));
+        ::SetBkColor(dc, RGB(255, 255, 255));
+        background_.reset(::CreateSolidBrush(RGB(255, 255, 255)));
+        return reinterpret_cast<INT_PTR>(background_.get());
+    }
+    if (control == caption_.Handle()) {
+        ::SetTextColor(dc, RGB(40, 40, 40));
+        ::SetBkMode(dc, TRANSPARENT);
+        return reinterpret_cast<INT_PTR>(::GetStockObject(NULL_BRUSH));
+    }
+    return answer;
 }
 
 bool ScanWindow::PreTranslateMessage(MSG* msg) {
-    // Neither key may close or confirm the window.
-    return msg->message == WM_KEYDOWN && (msg->wParam == VK_ESCAPE || msg->wParam == VK_RETURN);
+    // Tooltips of the skinned buttons see the mouse through here.
+    for (SkinButton* button : {&cancel_, &minimize_, &close_, &check_, &pause_}) button->PreTranslateMessage(msg);
+    // Neither key may close or confirm the window; a message box opened from
+    // it runs through this filter too and keeps both.
+    if (msg->message != WM_KEYDOWN || (msg->wParam != VK_ESCAPE && msg->wParam != VK_RETURN)) return false;
+    return msg->hwnd == Handle() || ::IsChild(Handle(), msg->hwnd);
 }
 
 INT_PTR ScanWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case WM_PAINT:
+        if (!::IsIconic(Handle())) break;
+        PaintMinimised();
+        return TRUE;
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(icon_);
+    case WM_ERASEBKGND:
+        EraseBackground(reinterpret_cast<HDC>(wParam));
+        Answer(0);
+        return TRUE;
+    case WM_CTLCOLORSTATIC:
+        return ColorStatic(wParam, lParam);
+    case WM_LBUTTONDOWN:
+        if (GET_Y_LPARAM(lParam) >= kMoveBandHeight) break;
+        ::SendMessageA(Handle(), WM_SYSCOMMAND, kMoveByCaption, 0);
+        return TRUE;
+    case WM_TIMER:
+        RefreshProgress();
+        break;
+    case WM_CLOSE:
+        OnCloseCommand(CloseSource::kCloseRequest);
+        return TRUE;
+    case WM_WINDOWPOSCHANGING:
+        // In hidden mode the window may appear only once something was found.
+        if (ProcessOptions().hiddenWindow && infections_ == 0)
+            reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+        break;
+    case WM_DESTROY:
+        // Reports that are still on their way find no window from here on.
+        closing_ = true;
+        reportTo_ = nullptr;
+        job_.Stop();
+        break;
+    case kMsgFinding:
+        if (!closing_) {
+            const auto& report = *reinterpret_cast<const FindingReport*>(lParam);
+            AddFinding(report.result, report.kind, report.name, report.path);
+        }
+        Answer(1);
+        return TRUE;
+    case kMsgScanEnded:
+        if (!closing_) OnScanEnded();
+        Answer(0);
+        return TRUE;
+    case kMsgCountingDone:
+        job_.countingDone = 1;
+        Answer(0);
+        return TRUE;
+    case kMsgEngineResult:
+        if (!closing_) OnEngineResult(wParam);
+        Answer(0);
+        return TRUE;
+    case kMsgCureEnded:
+        if (!closing_) OnCureEnded();
+        Answer(0);
+        return TRUE;
     case WM_COMMAND:
+        if (HIWORD(wParam) != BN_CLICKED) break;
         switch (LOWORD(wParam)) {
-        case IDC_CLOSE:
         case IDC_CANCEL_SCAN:
-            OnCancel();
+            OnCloseCommand(CloseSource::kCancelButton);
+            return TRUE;
+        case IDC_CLOSE:
+            OnCloseCommand(CloseSource::kCloseButton);
             return TRUE;
         case IDC_MINIMIZE:
             ::ShowWindow(Handle(), SW_MINIMIZE);
             return TRUE;
+        case IDC_PAUSE:
+            PauseOrCure();
+            return TRUE;
         }
         break;
-    case WM_QUERYDRAGICON:
-        return reinterpret_cast<INT_PTR>(icon_);
-    case WM_DESTROY:
-        // The workers use the engine and this object: both must be done first.
-        StopScanThreads(this);
-        UnloadScanEngine();
-        break;
-    case kMsgScanEnded:
-        scanState = kStateScanEnded;
-        return TRUE;
-    case kMsgCountingDone:
-        countingDone = 1;
-        ::SetWindowLongPtrA(Handle(), DWLP_MSGRESULT, 0);
-        return TRUE;
     }
     return fw::Dialog::OnMessage(message, wParam, lParam);
 }

@@ -1,70 +1,125 @@
-// The program's only window: a modal dialog on template 102 that holds the
-// state the scan, the findings list and the cure share.
+// The program's only window: a modal dialog on template 102 that owns the
+// scan job, shows its progress and findings, and answers the user's buttons
+// and the reports of the worker threads.
+//
+// Files of this folder: scan_window.cpp (construction, initialisation and the
+// message switch), window_layout.cpp (shape, background, placing of the
+// controls), progress_refresh.cpp (the timer's refresh), close_questions.cpp
+// (pause, the stop and close questions and the close paths).
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
 #include <ctime>
-#include <mutex>
 
+#include "controls/findings_list.h"
+#include "controls/skin_button.h"
+#include "controls/skin_label.h"
+#include "controls/skin_progress.h"
 #include "framework/dialog.h"
-#include "framework/thread.h"
-#include "scan/scan_targets.h"
+#include "framework/handles.h"
+#include "scan/scan_job.h"
+#include "window/progress_refresh.h"
 
-// Scan states: one bit each.
-constexpr DWORD kStateInitialising = 1;
-constexpr DWORD kStateStarting = 2;
-constexpr DWORD kStateScanning = 4;
-constexpr DWORD kStateScanEnded = 8;
-constexpr DWORD kStateCuring = 16;
-constexpr DWORD kStateFinished = 32;
-
-// Sent by ScanThread when it ends; sent to the window to mark the count final.
+// Messages of the window. Other components of the product rely on the
+// WM_USER numbers; the finding report is the window's own.
 constexpr UINT kMsgScanEnded = WM_USER + 101;
 constexpr UINT kMsgCountingDone = WM_USER + 102;
+constexpr UINT kMsgEngineResult = WM_USER + 103;
+constexpr UINT kMsgCureEnded = WM_USER + 104;
+constexpr UINT kMsgFinding = WM_APP + 1;
 
 constexpr UINT_PTR kRefreshTimer = 1000;
 constexpr UINT kRefreshPeriodMs = 168;
 
-class ScanWindow : public fw::Dialog {
+class ScanWindow : public fw::Dialog, private ScanReports {
 public:
     explicit ScanWindow(HWND parent);
+    ~ScanWindow() override;
 
-    // The file ScanThread is on; handed between threads under a lock.
-    void SetCurrentFile(const char* path);
-    void CopyCurrentFile(char* buffer, size_t size) const;
+    ScanJob& Job() { return job_; }
+    void SetScanState(DWORD state) { job_.scanState = state; }
 
-    // Shared with the worker threads. Each word has one writer at a time;
-    // readers accept a value that is a moment old.
-    std::atomic<DWORD> scanState{kStateInitialising};
-    std::atomic<DWORD> cancel{0};
-    std::atomic<DWORD> paused{0};
-    std::atomic<DWORD> countingDone{0};
-    std::atomic<DWORD> progressFrozen{0};
-    std::atomic<DWORD> statusLine{0};
-    std::atomic<DWORD> total{0};
-    const DWORD provisionalTotal = 30000;
-    std::atomic<DWORD> filesVisited{0};
-    std::atomic<DWORD> infections{0};
+    // The scan's start, the last step of the initialisation. 1 when the scan
+    // was started, 0 when not (no engine, or the same scan runs already: the
+    // window is then dismissed).
+    int StartScan();
 
-    // Complete before either worker starts; only read afterwards.
-    ScanTargetList targets;
-    fw::WorkerThread countThread;
-    fw::WorkerThread scanThread;
-    time_t startTime = 0;
+    // The timer's refresh: status line, slow-file watch, progress, percentage.
+    void RefreshProgress();
+
+    // Questions and close paths (close_questions.cpp).
+    int ConfirmStop();
+    int ConfirmLeaveFindings();
+    int MayClose();
+    void RecordUncured();
+    void PauseOrCure();
+
+    // Layout (window_layout.cpp).
+    void LayoutControls();
+    void CenterAndRaise();
 
 protected:
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
     BOOL OnInitDialog() override;
     bool PreTranslateMessage(MSG* msg) override;
+    // Every close ends here: the window hides first, so that nobody watches
+    // it wait for the workers.
+    void OnCancel() override;
 
 private:
-    mutable std::mutex currentFileLock_;
-    char currentFile_[520] = {};
-    HICON icon_;
-};
+    enum class CloseSource { kCancelButton, kCloseButton, kCloseRequest };
 
-// A finding the engine reported for the current file. Until the findings
-// list exists it only counts the infections.
-void AddFinding(ScanWindow* window, LONG result, LONG kind, const char* name);
+    // ScanReports, called on the worker threads.
+    void ProgressRange(DWORD maximum) override;
+    void Finding(LONG result, LONG kind, const char* name, const char* path) override;
+    void ScanEnded() override;
+
+    // Window-thread handlers of the reports and of WM_USER+101..104.
+    void AddFinding(LONG result, LONG kind, const char* name, const char* path);
+    void OnScanEnded();
+    void OnEngineResult(WPARAM started);
+    void OnCureEnded();
+
+    void OnCloseCommand(CloseSource source);
+    void AskToStop();
+    bool ScanThreadExists() const { return static_cast<bool>(job_.scanThread.handle); }
+    void PaintMinimised();
+    void EraseBackground(HDC dc);
+    INT_PTR ColorStatic(WPARAM wParam, LPARAM lParam);
+    void SetCaption(SkinButton& button, const char* key);
+    void Answer(LRESULT result);
+
+    // What the timer's refresh keeps between ticks.
+    ProgressState progress_;
+    SlowFileWatch slowFile_;
+    time_t startTime_ = 0;
+    DWORD pauseMode_ = 1;  // 1: button 1011 pauses and resumes; 0: it cures
+    DWORD paused_ = 0;
+    DWORD statusLine_ = 0;
+    DWORD infections_ = 0;
+    DWORD cured_ = 0;
+    bool closing_ = false;
+
+    fw::UniqueBrush background_;
+    fw::UniqueBitmap skin_;
+    fw::UniqueFont font_;
+    fw::UniqueFont boldFont_;
+    SkinLabel title_;
+    SkinLabel file_;
+    SkinLabel caption_;
+    SkinLabel percent_;
+    SkinButton cancel_;
+    SkinButton minimize_;
+    SkinButton close_;
+    SkinButton check_;
+    SkinButton pause_;
+    SkinProgress progressBar_;
+    FindingsList findings_;
+    HICON icon_;
+
+    // Where the workers' reports go; cleared when the window goes away.
+    std::atomic<HWND> reportTo_{nullptr};
+    ScanJob job_;
+};

@@ -1,6 +1,6 @@
 // A stand-in for the engine's ScanFile that records the paths it is handed
-// and, when told, sets a scan window's cancel flag once it has seen
-// `stopAfter` files. Tests point Engine().scanFile at RecordScan.
+// and, when told, sets a scan job's cancel flag once it has seen
+// `stopAfter` files. Tests point a job's engine.scanFile at RecordScan.
 #pragma once
 
 #include <windows.h>
@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "window/scan_window.h"
+#include "scan/scan_job.h"
 
 namespace kxtest {
 
 struct RecordingEngine {
     std::vector<std::string> paths;
-    ScanWindow* stopWindow = nullptr;
+    ScanJob* stopJob = nullptr;
     size_t stopAfter = 1;
 };
 
@@ -22,7 +22,7 @@ inline RecordingEngine g_recorder;
 
 inline LONG WINAPI RecordScan(const char* path, DWORD, DWORD, char*, LONG*, const FILETIME*, DWORD) {
     g_recorder.paths.push_back(path);
-    if (g_recorder.stopWindow && g_recorder.paths.size() >= g_recorder.stopAfter) g_recorder.stopWindow->cancel = 1;
+    if (g_recorder.stopJob && g_recorder.paths.size() >= g_recorder.stopAfter) g_recorder.stopJob->cancel = 1;
     return 0;
 }
 

@@ -31,7 +31,6 @@
 #include "framework/handles.h"
 #include "scan/file_walk.h"
 #include "scan/scan_job.h"
-#include "window/scan_window.h"
 
 namespace {
 
@@ -148,6 +147,16 @@ int TimeSleepZero(const char* countText, bool busy) {
     return 0;
 }
 
+// Counts the infections a scan reports, as the window would.
+struct InfectionCounter : ScanReports {
+    DWORD infections = 0;
+    void ProgressRange(DWORD) override {}
+    void Finding(LONG result, LONG, const char*, const char*) override {
+        if (result != -1 && (result & 0x0007)) ++infections;
+    }
+    void ScanEnded() override {}
+};
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: scan_bench bare|bare-sleep0|openread|count|scan-instant FOLDER\n"
@@ -184,19 +193,20 @@ int main(int argc, char** argv) {
     bool engine = std::strcmp(mode, "scan-engine") == 0;
     if (!(bare || bareSleep || openRead || count || instant || engine)) return Usage();
 
+    InfectionCounter counter;
+    ScanJob job(&counter);
     if (engine) {
         if (argc < 4) return Usage();
-        if (!LoadScanEngine(argv[3])) {
+        if (!job.LoadEngine(argv[3])) {
             std::fprintf(stderr, "scan_bench: no ScanFile in %s\\kxsoc.dll\n", argv[3]);
             return 1;
         }
     } else if (instant) {
-        Engine().scanFile = InstantScan;
+        job.engine.scanFile = InstantScan;
     }
     g_walk.openAndRead = openRead;
     g_walk.sleepAfterFile = bareSleep;
 
-    ScanWindow window(nullptr);
     // The exclusion table is read once per process; not inside the timing.
     LoadExcludedPaths();
     SIZE_T before = MemoryCounters().WorkingSetSize;
@@ -209,10 +219,10 @@ int main(int argc, char** argv) {
     if (bare || bareSleep || openRead) {
         files = RunBareWalk(root);
     } else if (count) {
-        files = CountFolderFiles(root, 1, &window);
+        files = CountFolderFiles(root, 1, job);
     } else {
-        ScanFolder(root, 1, &window);
-        files = window.filesVisited;
+        ScanFolder(root, 1, job);
+        files = job.filesVisited;
     }
     ::QueryPerformanceCounter(&end);
     StopSpinners(spinners);
@@ -221,9 +231,8 @@ int main(int argc, char** argv) {
     SIZE_T peak = MemoryCounters().PeakWorkingSetSize;
     std::printf("mode=%s%s files=%lu seconds=%.4f files_per_s=%.0f", mode, busy ? "-busy" : "", files, seconds,
                 seconds > 0 ? files / seconds : 0.0);
-    if (instant || engine) std::printf(" infections=%lu", static_cast<unsigned long>(window.infections));
+    if (instant || engine) std::printf(" infections=%lu", static_cast<unsigned long>(counter.infections));
     std::printf(" ws_before=%llu peak_ws=%llu\n", static_cast<unsigned long long>(before),
                 static_cast<unsigned long long>(peak));
-    UnloadScanEngine();
     return files > 0 ? 0 : 1;
 }

@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "scan/crc32.h"
+#include "logs/crc32.h"
 #include "tools/kxlogcat/aria_decrypt.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/scanner_app.h"
+#include "main/scanner_app.h"
 
 #include <cstdlib>
 
@@ -21,11 +21,12 @@ bool ScannerApp::InitInstance() {
     ParseCommandLine();
     LoadStartupSettings(&Options());
     {
+        // The window's end waits for the workers to leave the engine.
         ScanWindow window(nullptr);
         window.DoModal();
-        SetMainWindow(nullptr);
-        RunPendingUpdate(Options());
     }
+    SetMainWindow(nullptr);
+    RunPendingUpdate(Options());
     return false;
 }
 

@@ -1,4 +1,4 @@
-#include "scan/crc32.h"
+#include "logs/crc32.h"
 
 #include <array>
 

@@ -1,5 +1,5 @@
 #include <windows.h>
 
-#include "app/scanner_app.h"
+#include "main/scanner_app.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return TheApp().Run(instance); }
