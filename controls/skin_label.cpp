@@ -62,6 +62,9 @@ void SkinLabel::SetText(const char* text) {
     CopyText(next, kTextSize, text ? text : "");
     if (SameIgnoringCase(next, text_)) return;
     memcpy(text_, next, sizeof text_);
+    // The window text too, for screen readers and other tools, but past the
+    // static's own handler, which would paint it unskinned at once.
+    ::DefWindowProcA(Handle(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text_));
     ::InvalidateRect(Handle(), nullptr, TRUE);
 }
 

@@ -1,0 +1,354 @@
+// The scan window as kxscan.exe shows it: layout, the stop question and the
+// close paths by state, pause, the keys and the move band; and the arithmetic
+// of the progress refresh.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/local_text.h"
+#include "logs/debug_log.h"
+#include "tests/support/test_support.h"
+#include "window/progress_refresh.h"
+
+namespace {
+
+// kxscan.exe in an installation of its own, tracing every engine call.
+struct WindowRun {
+    explicit WindowRun(bool slowEngine = true) {
+        install.Register();
+        if (slowEngine)
+            ::CopyFileA((kxtest::BuildFolder() + "\\slow_engine\\kxsoc.dll").c_str(),
+                        install.File("kxsoc.dll").c_str(), FALSE);
+        ::CreateDirectoryA(install.File("Logs").c_str(), nullptr);
+        kxtest::RegSetDword("SOFTWARE\\Tarnwick Systems\\Korvex", "DbgLevel", 2);
+    }
+    ~WindowRun() {
+        if (child.Handle()) ::TerminateProcess(child.Handle(), 1);
+    }
+    // `files` files under data\ (the first `infected` of them reported),
+    // scanned at `delayMs` a file.
+    bool Start(int files, DWORD delayMs, const std::string& options = "", int infected = 0) {
+        for (int i = 0; i < files; ++i)
+            install.Write("data\\file" + std::to_string(100 + i) + ".txt", i < infected ? "INFECTED" : "clean");
+        std::string args = options + (options.empty() ? "" : " ") + kxtest::Quote(install.File("data"));
+        if (!kxtest::StartKxscan(&child, install, args, {{"KXTEST_ENGINE_DELAY_MS", std::to_string(delayMs)}}))
+            return false;
+        window = child.FindWindow(20000);
+        return window != nullptr;
+    }
+    int Scanned() const {
+        const std::string log = install.Read("Logs\\kxlog.01");
+        int count = 0;
+        for (size_t at = log.find("ScanVirus ("); at != std::string::npos; at = log.find("ScanVirus (", at + 1))
+            ++count;
+        return count;
+    }
+    bool WaitForScanned(int count, DWORD timeoutMs = 20000) const {
+        for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(20))
+            if (Scanned() >= count) return true;
+        return false;
+    }
+    std::string Text(int id) const {
+        char text[2048] = {};
+        ::GetDlgItemTextA(window, id, text, sizeof(text));
+        return text;
+    }
+
+    kxtest::ProductRegistry registry;
+    kxtest::TempInstallDir install;
+    kxtest::ChildProcess child;
+    HWND window = nullptr;
+};
+
+std::string ScannerText(const char* key) {
+    char text[260];
+    GetLocalText("SCANNER", key, text, sizeof(text));
+    return text;
+}
+
+// The message box the window has open, waiting up to `timeoutMs`.
+HWND WaitForBox(HWND window, DWORD timeoutMs = 5000) {
+    struct Search {
+        HWND window;
+        HWND box;
+    } search{window, nullptr};
+    const DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
+    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(20)) {
+        ::EnumThreadWindows(
+            thread,
+            [](HWND candidate, LPARAM data) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(data);
+                char name[16] = {};
+                ::GetClassNameA(candidate, name, sizeof(name));
+                if (candidate == s->window || std::string(name) != "#32770" || !::IsWindowVisible(candidate))
+                    return TRUE;
+                s->box = candidate;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        if (search.box) return search.box;
+    }
+    return nullptr;
+}
+
+std::string BoxText(HWND box) {
+    char text[1024] = {};
+    ::GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+    return text;
+}
+
+void Key(HWND target, WPARAM key) {
+    ::PostMessageA(target, WM_KEYDOWN, key, 0);
+    ::PostMessageA(target, WM_KEYUP, key, 0);
+}
+
+bool Gone(kxtest::ChildProcess& child, DWORD timeoutMs = 10000) { return child.Wait(timeoutMs); }
+
+bool InMoveLoop(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info) &&
+           (info.flags & GUI_INMOVESIZE) != 0;
+}
+
+TEST(ScanWindowLayout, ControlsTextsShapeAndTheUntitledTitleLine) {
+    WindowRun run(false);  // no engine: the window stays as the layout left it
+    ASSERT_TRUE(run.Start(0, 0));
+    HWND window = run.window;
+
+    RECT client;
+    ::GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 594);
+    EXPECT_EQ(client.bottom, 300);
+
+    struct Control {
+        int id, x, y, width, height;
+        std::string text;
+    };
+    const Control controls[] = {
+        {1012, 10, 10, 200, 17, "Korvex - " + ScannerText("Title")},
+        {1007, 514, 2, 25, 18, ""},
+        {1008, 540, 2, 43, 18, ""},
+        {1010, 93, 53, 416, 14, ScannerText("INITSCAN")},
+        {1002, 93, 75, 447, 12, ""},
+        {1005, 547, 75, 35, 12, "0%"},
+        {1003, 12, 114, 570, 140, ""},
+        {1009, 12, 272, 16, 18, ""},
+        {1006, 37, 275, 300, 12, ScannerText("SHUTDOWN")},
+        {1011, 460, 269, 60, 25, ScannerText("PAUSE")},
+        {1001, 525, 269, 60, 25, ScannerText("CANCEL")},
+    };
+    for (const Control& c : controls) {
+        SCOPED_TRACE(c.id);
+        HWND control = ::GetDlgItem(window, c.id);
+        RECT place;
+        ::GetWindowRect(control, &place);
+        ::MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&place), 2);
+        EXPECT_EQ(place.left, c.x);
+        EXPECT_EQ(place.top, c.y);
+        EXPECT_EQ(place.right - place.left, c.width);
+        EXPECT_EQ(place.bottom - place.top, c.height);
+        EXPECT_EQ(run.Text(c.id), c.text);
+    }
+    EXPECT_FALSE(run.Text(1010).empty()) << "the texts come from the installed library";
+    EXPECT_TRUE(::GetWindowLongA(::GetDlgItem(window, 1010), GWL_STYLE) & SS_PATHELLIPSIS);
+    EXPECT_EQ(::GetWindowLongA(::GetDlgItem(window, 1002), GWL_EXSTYLE), 0x8000);
+    HWND list = ::GetDlgItem(window, 1003);
+    const int widths[] = {170, 270, 85, 0};
+    for (int column = 0; column < 4; ++column)
+        EXPECT_EQ(::SendMessageA(list, LVM_GETCOLUMNWIDTH, column, 0), widths[column]) << column;
+
+    // The rounded shape: an 11 x 11 ellipse cuts each corner, and a press
+    // there reaches what lies behind the window.
+    HRGN shape = ::CreateRectRgn(0, 0, 0, 0);
+    ASSERT_NE(::GetWindowRgn(window, shape), ERROR);
+    const POINT inside[] = {{297, 0}, {0, 150}, {593, 150}, {297, 299}, {3, 3}};
+    const POINT outside[] = {{0, 0}, {593, 0}, {0, 299}, {593, 299}, {1, 1}};
+    for (POINT p : inside) EXPECT_TRUE(::PtInRegion(shape, p.x, p.y)) << p.x << "," << p.y;
+    for (POINT p : outside) EXPECT_FALSE(::PtInRegion(shape, p.x, p.y)) << p.x << "," << p.y;
+    ::DeleteObject(shape);
+    RECT frame;
+    ::GetWindowRect(window, &frame);
+    EXPECT_NE(::WindowFromPoint({frame.left, frame.top}), window);
+    EXPECT_EQ(::GetAncestor(::WindowFromPoint({frame.left + 297, frame.top + 40}), GA_ROOT), window);
+
+    // Without an engine there is no scan to ask about: a close request closes.
+    ::PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(Gone(run.child));
+
+    // A library without the two title keys leaves the blank, hyphen, blank.
+    for (const char* name : {"kor", "jpn", "eng"}) ::DeleteFileA(run.install.File(std::string("locale\\") + name + ".lib").c_str());
+    run.install.Write("locale\\default.lib", "[SCANNER]\r\nPAUSE=P\r\n");
+    ASSERT_TRUE(run.Start(0, 0));
+    EXPECT_EQ(run.Text(1012), " - ");
+    kxtest::ClickButton(run.window, 1011);  // the pause button has nothing to hold
+    kxtest::ClickButton(run.window, 1001);
+    EXPECT_TRUE(Gone(run.child));
+}
+
+TEST(ScanWindowStates, StopQuestionPauseKeysAndMoveBandWhileScanning) {
+    WindowRun run;
+    ASSERT_TRUE(run.Start(60, 150));
+    HWND window = run.window;
+    ASSERT_TRUE(run.WaitForScanned(2));
+
+    // Neither key does anything in the window.
+    for (HWND target : {window, ::GetDlgItem(window, 1011)}) {
+        Key(target, VK_ESCAPE);
+        Key(target, VK_RETURN);
+    }
+    ::Sleep(300);
+    EXPECT_EQ(WaitForBox(window, 200), nullptr);
+    ASSERT_TRUE(::IsWindow(window));
+
+    // The move band is the top 24 rows.
+    ::PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 24));
+    ::Sleep(200);
+    EXPECT_FALSE(InMoveLoop(window));
+    ::PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 23));
+    bool moving = false;
+    for (int wait = 0; wait < 50 && !moving; ++wait, ::Sleep(20)) moving = InMoveLoop(window);
+    EXPECT_TRUE(moving);
+    Key(window, VK_ESCAPE);  // ends the move, not the window
+    for (int wait = 0; wait < 50 && InMoveLoop(window); ++wait) ::Sleep(20);
+
+    // Close while running: the scan is held while asked, and No lets it go on.
+    kxtest::ClickButton(window, 1008);
+    HWND box = WaitForBox(window);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(BoxText(box), ScannerText("SCANNIG"));
+    int held = run.Scanned();
+    ::Sleep(600);
+    EXPECT_LE(run.Scanned(), held + 1) << "held while the question is open";
+    kxtest::ClickButton(box, IDNO);
+    EXPECT_TRUE(run.WaitForScanned(held + 3, 5000)) << "No lets the scan run on";
+
+    // Pause holds the walk within one file; a question leaves it held after No.
+    kxtest::ClickButton(window, 1011);
+    for (int wait = 0; wait < 50 && run.Text(1011) != ScannerText("RESTART"); ++wait) ::Sleep(20);
+    EXPECT_EQ(run.Text(1011), ScannerText("RESTART"));
+    int paused = run.Scanned();
+    ::Sleep(700);
+    EXPECT_LE(run.Scanned(), paused + 1);
+    paused = run.Scanned();
+    ::PostMessageA(window, WM_CLOSE, 0, 0);
+    box = WaitForBox(window);
+    ASSERT_NE(box, nullptr);
+    kxtest::ClickButton(box, IDNO);
+    ::Sleep(500);
+    EXPECT_EQ(run.Scanned(), paused) << "still paused after No";
+    EXPECT_EQ(run.Text(1011), ScannerText("RESTART"));
+
+    // Yes releases the paused scan to its cancelled end; Enter answers a box.
+    kxtest::ClickButton(window, 1001);
+    box = WaitForBox(window);
+    ASSERT_NE(box, nullptr);
+    Key(::GetDlgItem(box, IDYES), VK_RETURN);
+    int last = -1;
+    for (int quiet = 0; quiet < 10; ::Sleep(50)) quiet = run.Scanned() == last ? quiet + 1 : (last = run.Scanned(), 0);
+    EXPECT_LT(run.Scanned(), 60) << "cancelled";
+    EXPECT_TRUE(::IsWindow(window)) << "the window stays after a confirmed stop";
+
+    // The scan has ended without findings: a close closes.
+    kxtest::ClickButton(window, 1008);
+    EXPECT_TRUE(Gone(run.child));
+}
+
+// Holds the debug log's lock of the installation for a while.
+KX_PROBE(hold_debug_log_lock) {
+    int lock = OpenLockFile((args[0] + "\\Logs\\kxlog.lock").c_str());
+    if (lock == -1) return 1;
+    std::printf("locked\n");
+    std::fflush(stdout);
+    ::Sleep(std::stoul(args[1]));
+    CloseLockFile(lock);
+    return 0;
+}
+
+KX_PROBE(write_debug_line) {
+    return AppendDebugLine((args[0] + "\\Logs").c_str(), "another process") == 0 ? 0 : 1;
+}
+
+TEST(ScanWindowPause, APausedScanHoldsNoLockThatOtherProcessesWaitFor) {
+    WindowRun run;
+    ASSERT_TRUE(run.Start(40, 100));
+    ASSERT_TRUE(run.WaitForScanned(2));
+
+    // Another process holds the debug log while the user pauses: the window
+    // answers at once, and once the lock is free the walk stays held.
+    kxtest::ChildProcess holder;
+    ASSERT_TRUE(kxtest::StartProbe(&holder, "hold_debug_log_lock", {run.install.Path(), "1500"}));
+    for (int wait = 0; wait < 100 && holder.Output().find("locked") == std::string::npos; ++wait) ::Sleep(20);
+    kxtest::ClickButton(run.window, 1011);
+    DWORD_PTR answer = 0;
+    EXPECT_TRUE(::SendMessageTimeoutA(run.window, WM_NULL, 0, 0, SMTO_BLOCK, 500, &answer));
+    const int atPause = run.Scanned();
+    EXPECT_TRUE(holder.Wait(10000));
+    ::Sleep(700);
+    EXPECT_LE(run.Scanned(), atPause + 1);
+
+    // The paused walk holds no lock: another writer gets through at once.
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(kxtest::RunProbe("write_debug_line", {run.install.Path()}, {}, 10000).exitCode, 0u);
+    EXPECT_LT(::GetTickCount() - start, 3000u);
+    const int held = run.Scanned();
+    kxtest::ClickButton(run.window, 1011);
+    EXPECT_TRUE(run.WaitForScanned(held + 3, 5000)) << "resumed";
+    EXPECT_EQ(run.Text(1011), ScannerText("PAUSE"));
+}
+
+TEST(ProgressRefresh, ElapsedPercentPositionAndSlowFiles) {
+    struct Case {
+        DWORD visited, total;
+        bool countingDone, targetsGiven, systemAreas;
+        int percent;
+        long long position;
+        DWORD floor;
+    };
+    const Case cases[] = {
+        {15000, 0, false, true, false, 50, 15000, 301},  // provisional 30,000 until the count ends
+        {0, 0, true, true, false, 100, 1, 1},            // a final total of 0
+        {0, 500, true, true, false, 0, -1, 6},           // 0%: the bar is left alone
+        {2, 500, true, true, false, 0, -1, 6},
+        {5, 500, true, true, false, 1, 6, 6},            // never below the floor
+        {40, 50, false, false, true, 80, 40, 1},         // system areas alone know their total
+        {40, 50, false, true, true, 0, -1, 301},
+        {900, 300, true, true, false, 100, 900, 4},      // capped at 100
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.visited);
+        ProgressState state;
+        ProgressView view =
+            ComputeProgress({c.visited, c.total, 30000, c.countingDone, c.targetsGiven, c.systemAreas}, &state);
+        EXPECT_EQ(view.percent, c.percent);
+        EXPECT_EQ(view.position, c.position);
+        EXPECT_EQ(state.floor, c.floor);
+    }
+    ProgressState kept{7};
+    EXPECT_EQ(ComputeProgress({1, 10, 30000, true, true, false}, &kept).position, 7) << "the floor is never recomputed";
+
+    const std::pair<time_t, const char*> spans[] = {{0, "00:00:00"}, {59, "00:00:59"}, {25 * 3600 + 3 * 60 + 4, "01:03:04"}};
+    for (const auto& [seconds, text] : spans) {
+        char out[16];
+        FormatElapsed(seconds, out, sizeof(out));
+        EXPECT_STREQ(out, text);
+    }
+
+    // The 67th tick on one file records 65; each later tick the next number.
+    SlowFileWatch watch;
+    std::vector<DWORD> records;
+    for (int tick = 1; tick <= 69; ++tick) records.push_back(watch.Tick("C:\\slow.bin"));
+    EXPECT_EQ(std::count(records.begin(), records.begin() + 66, 0u), 66);
+    EXPECT_EQ(records[66], 65u);
+    EXPECT_EQ(records[68], 67u);
+    EXPECT_EQ(watch.Tick("C:\\other.bin"), 0u);
+    EXPECT_EQ(watch.Tick("C:\\other.bin"), 0u) << "another file starts again";
+}
+
+}  // namespace
