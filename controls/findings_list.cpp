@@ -220,6 +220,10 @@ int FindingsList::SetItem(int row, int column, const char* text, int image) {
     return static_cast<int>(::SendMessageA(Handle(), message, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
+void FindingsList::GetItem(int row, int column, char* text, int size) const {
+    GetCellText(Handle(), row, column, text, size);
+}
+
 int FindingsList::Count() const { return static_cast<int>(::SendMessageA(Handle(), LVM_GETITEMCOUNT, 0, 0)); }
 
 bool FindingsList::IsChecked(int row) const {

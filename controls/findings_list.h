@@ -81,6 +81,9 @@ public:
     void SetRowFont(HFONT font) { rowFont_ = font; }
 
     int SetItem(int row, int column, const char* text, int image = -1);
+    // The cell's text, at most size - 1 characters.
+    void GetItem(int row, int column, char* text, int size) const;
+    int Count() const;
     void CheckGroup(int row, bool state);
     void CheckAll(bool state);
     bool IsGroupHead(int row) const;
@@ -101,7 +104,6 @@ protected:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    int Count() const;
     void OnLeftButtonDown(WPARAM wParam, LPARAM lParam);
     LRESULT OnColumnClick(const NMLISTVIEW& click);
 

@@ -9,6 +9,7 @@
 #include "app/system_facilities.h"
 #include "logs/debug_log.h"
 #include "scan/autostart.h"
+#include "scan/cure_pass.h"
 #include "scan/file_walk.h"
 #include "scan/modules.h"
 
@@ -134,6 +135,16 @@ bool ScanJob::StartScanThread() {
     scanThreadStarted_ = true;
     scanThread = fw::StartWorkerThread(ScanThread, this);
     return static_cast<bool>(scanThread.handle);
+}
+
+bool ScanJob::StartCure() {
+    if (CureRunning() || !engine.scanFile) return false;
+    cureThread = fw::StartWorkerThread(CureThread, this);
+    return static_cast<bool>(cureThread.handle);
+}
+
+bool ScanJob::CureRunning() const {
+    return cureThread.handle && ::WaitForSingleObject(cureThread.handle.get(), 0) == WAIT_TIMEOUT;
 }
 
 void ScanJob::Hold() {

@@ -34,6 +34,16 @@ public:
     // ScanThread has visited everything, or stopped after a cancel.
     virtual void ScanEnded() = 0;
 
+    // CureThread, once per pass: how many findings there are to look at.
+    virtual int CureRowCount() { return 0; }
+    // The finding of `row` when it is to be cured now (checked, not yet
+    // handled): its detection name and path.
+    virtual bool CureFinding(int /*row*/, char (&/*name*/)[260], char (&/*path*/)[520]) { return false; }
+    // The engine's cure result for `row`, already in the virus log.
+    virtual void CureOutcome(int /*row*/, LONG /*result*/) {}
+    // The pass has ended.
+    virtual void CureEnded() {}
+
 protected:
     ~ScanReports() = default;
 };
@@ -64,6 +74,11 @@ public:
     // Starts ScanThread unless one has been started before; false then, or
     // when it cannot start or no engine is bound.
     bool StartScanThread();
+    bool ScanThreadStarted() const { return scanThreadStarted_; }
+    // Starts a cure pass over the owner's findings; false while one runs,
+    // without an engine, or when the thread cannot start.
+    bool StartCure();
+    bool CureRunning() const;
 
     // Pausing: a held walk stops before its next file (or system-area entry)
     // until it is released; a cancel releases it.

@@ -254,6 +254,10 @@ TEST(ScanWindowStates, StopQuestionPauseKeysAndMoveBandWhileScanning) {
     for (int quiet = 0; quiet < 10; ::Sleep(50)) quiet = run.Scanned() == last ? quiet + 1 : (last = run.Scanned(), 0);
     EXPECT_LT(run.Scanned(), 60) << "cancelled";
     EXPECT_TRUE(::IsWindow(window)) << "the window stays after a confirmed stop";
+    const std::string stopped = ScannerText("SCANCANCEL");
+    EXPECT_NE(run.Text(1010).find(stopped.substr(0, stopped.find('%'))), std::string::npos) << run.Text(1010);
+    std::string lastScan;
+    EXPECT_FALSE(kxtest::RegGetString("SOFTWARE\\Tarnwick Systems\\Korvex\\Events\\status", "LastScan", &lastScan));
 
     // The scan has ended without findings: a close closes.
     kxtest::ClickButton(window, 1008);

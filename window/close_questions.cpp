@@ -82,8 +82,8 @@ void ScanWindow::PauseOrCure() {
     }
     if (infections_ == 0) return;
     if (findings_.CountChecked() >= 1) {
-        job_.cureStop = 0;
-        return;  // the cure pass comes with the findings and cure
+        StartCurePass();
+        return;
     }
     Ask(Handle(), "SelectCure", MB_OK | MB_ICONINFORMATION);
 }
@@ -118,10 +118,12 @@ void ScanWindow::OnCloseCommand(CloseSource source) {
     case kStateCuring:
         job_.cureStop = 1;
         if (source == CloseSource::kCancelButton) return;
-        if (ConfirmLeaveFindings())
+        if (ConfirmLeaveFindings()) {
+            leaveUncured_ = true;
             OnCancel();
-        else
+        } else {
             PauseOrCure();
+        }
         return;
     default:
         OnCancel();

@@ -46,12 +46,12 @@ DWORD SlowFileWatch::Tick(const char* current) {
 }
 
 void ScanWindow::RefreshProgress() {
-    const time_t elapsed = std::time(nullptr) - startTime_;
+    elapsed_ = std::time(nullptr) - startTime_;
     char current[520];
     job_.CopyCurrentFile(current, sizeof(current));
     if (statusLine_ && current[0]) {
         char clock[16];
-        FormatElapsed(elapsed, clock, sizeof(clock));
+        FormatElapsed(elapsed_, clock, sizeof(clock));
         char status[1024];
         std::snprintf(status, sizeof(status), "%s | %s", clock, current);
         file_.SetText(status);

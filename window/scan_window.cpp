@@ -102,32 +102,6 @@ void ScanWindow::ScanEnded() {
     if (HWND window = reportTo_) ::SendMessageA(window, kMsgScanEnded, 0, 0);
 }
 
-void ScanWindow::AddFinding(LONG result, LONG, const char*, const char*) {
-    if (result != -1 && (result & (0x0001 | 0x0002 | 0x0004))) ++infections_;
-}
-
-void ScanWindow::OnScanEnded() {
-    job_.progressFrozen = 1;
-    job_.scanState = kStateScanEnded;
-    RefreshProgress();
-    ::KillTimer(Handle(), kRefreshTimer);
-}
-
-void ScanWindow::OnEngineResult(WPARAM started) {
-    if (started == 0) {
-        ::KillTimer(Handle(), kRefreshTimer);
-        job_.scanState = kStateFinished;
-        return;
-    }
-    // A scan runs once per window: never a second ScanThread over the list.
-    if (!job_.StartScanThread()) return;
-    job_.scanState = kStateStarting;
-    statusLine_ = 1;
-    ::InvalidateRect(Handle(), nullptr, FALSE);
-}
-
-void ScanWindow::OnCureEnded() { job_.scanState = kStateFinished; }
-
 void ScanWindow::OnCancel() {
     ::ShowWindow(Handle(), SW_HIDE);
     fw::Dialog::OnCancel();
@@ -203,7 +177,13 @@ INT_PTR ScanWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         closing_ = true;
         reportTo_ = nullptr;
         job_.Stop();
+        // The pass stopped after its row: what it left is recorded as left.
+        if (leaveUncured_) RecordUncured();
         break;
+    case kMsgCureRestart:
+        ::WaitForSingleObject(job_.cureThread.handle.get(), INFINITE);
+        StartCurePass();
+        return TRUE;
     case kMsgFinding:
         if (!closing_) {
             const auto& report = *reinterpret_cast<const FindingReport*>(lParam);
@@ -244,6 +224,12 @@ INT_PTR ScanWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         }
         break;
+    default: {
+        LRESULT answer = 0;
+        if (!OnCureMessage(message, wParam, lParam, &answer)) break;
+        Answer(answer);
+        return TRUE;
+    }
     }
     return fw::Dialog::OnMessage(message, wParam, lParam);
 }

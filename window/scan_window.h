@@ -2,10 +2,12 @@
 // scan job, shows its progress and findings, and answers the user's buttons
 // and the reports of the worker threads.
 //
-// Files of this folder: scan_window.cpp (construction, initialisation and the
-// message switch), window_layout.cpp (shape, background, placing of the
-// controls), progress_refresh.cpp (the timer's refresh), close_questions.cpp
-// (pause, the stop and close questions and the close paths).
+// Files of this folder: scan_window.cpp (construction, initialisation, the
+// workers' reports and the message switch), window_layout.cpp (shape,
+// background, placing of the controls), progress_refresh.cpp (the timer's
+// refresh), close_questions.cpp (pause, the stop and close questions and the
+// close paths), findings.cpp (rows of the findings list), cure.cpp (the
+// window's side of a cure pass), scan_end.cpp (the end of a scan).
 #pragma once
 
 #include <windows.h>
@@ -29,6 +31,7 @@ constexpr UINT kMsgCountingDone = WM_USER + 102;
 constexpr UINT kMsgEngineResult = WM_USER + 103;
 constexpr UINT kMsgCureEnded = WM_USER + 104;
 constexpr UINT kMsgFinding = WM_APP + 1;
+constexpr UINT kMsgCureRestart = WM_APP + 5;
 
 constexpr UINT_PTR kRefreshTimer = 1000;
 constexpr UINT kRefreshPeriodMs = 168;
@@ -75,12 +78,19 @@ private:
     void ProgressRange(DWORD maximum) override;
     void Finding(LONG result, LONG kind, const char* name, const char* path) override;
     void ScanEnded() override;
+    int CureRowCount() override;
+    bool CureFinding(int row, char (&name)[260], char (&path)[520]) override;
+    void CureOutcome(int row, LONG result) override;
+    void CureEnded() override;
 
     // Window-thread handlers of the reports and of WM_USER+101..104.
     void AddFinding(LONG result, LONG kind, const char* name, const char* path);
     void OnScanEnded();
     void OnEngineResult(WPARAM started);
     void OnCureEnded();
+    bool OnCureMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* answer);
+    void ShowCureOutcome(int row, LONG result);
+    void StartCurePass();
 
     void OnCloseCommand(CloseSource source);
     void AskToStop();
@@ -95,12 +105,15 @@ private:
     ProgressState progress_;
     SlowFileWatch slowFile_;
     time_t startTime_ = 0;
+    time_t elapsed_ = 0;
     DWORD pauseMode_ = 1;  // 1: button 1011 pauses and resumes; 0: it cures
     DWORD paused_ = 0;
     DWORD statusLine_ = 0;
     DWORD infections_ = 0;
     DWORD cured_ = 0;
     bool closing_ = false;
+    bool restartCure_ = false;   // a declined close restarts the cure once the stopping pass has ended
+    bool leaveUncured_ = false;  // a close confirmed during a pass records what is left uncured
 
     fw::UniqueBrush background_;
     fw::UniqueBitmap skin_;

@@ -1,0 +1,129 @@
+// The window's side of a cure pass: which rows the pass cures, each outcome
+// shown in its row with the countdown of the progress, and the pass's end.
+// The pass itself runs on the job's CureThread.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "resources/resource.h"
+#include "scan/cure_pass.h"
+#include "window/scan_window.h"
+
+namespace {
+
+// Messages from the cure thread to the window's thread.
+constexpr UINT kMsgCureRowCount = WM_APP + 2;
+constexpr UINT kMsgCureFinding = WM_APP + 3;
+constexpr UINT kMsgCureOutcome = WM_APP + 4;
+
+struct FindingRequest {
+    int row;
+    char (&name)[260];
+    char (&path)[520];
+};
+
+}  // namespace
+
+void ScanWindow::StartCurePass() {
+    // A pass that is still stopping finishes its row first; the new pass
+    // starts when it has ended, so that two passes never share the list.
+    if (job_.CureRunning()) {
+        restartCure_ = true;
+        return;
+    }
+    job_.cureStop = 0;
+    ::EnableWindow(pause_.Handle(), FALSE);
+    if (!job_.StartCure()) ::EnableWindow(pause_.Handle(), TRUE);
+}
+
+int ScanWindow::CureRowCount() {
+    HWND window = reportTo_;
+    return window ? static_cast<int>(::SendMessageA(window, kMsgCureRowCount, 0, 0)) : 0;
+}
+
+bool ScanWindow::CureFinding(int row, char (&name)[260], char (&path)[520]) {
+    FindingRequest request{row, name, path};
+    HWND window = reportTo_;
+    return window && ::SendMessageA(window, kMsgCureFinding, 0, reinterpret_cast<LPARAM>(&request)) != 0;
+}
+
+void ScanWindow::CureOutcome(int row, LONG result) {
+    if (HWND window = reportTo_) ::SendMessageA(window, kMsgCureOutcome, row, result);
+}
+
+void ScanWindow::CureEnded() {
+    if (HWND window = reportTo_) ::SendMessageA(window, kMsgCureEnded, 0, 0);
+}
+
+bool ScanWindow::OnCureMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* answer) {
+    switch (message) {
+    case kMsgCureRowCount:
+        *answer = closing_ ? 0 : findings_.Count();
+        return true;
+    case kMsgCureFinding: {
+        auto& request = *reinterpret_cast<FindingRequest*>(lParam);
+        char code[260];
+        findings_.GetItem(request.row, 3, code, sizeof(code));
+        *answer = !closing_ && ::lstrcmpiA(code, "16") == 0 && findings_.IsChecked(request.row);
+        if (*answer) {
+            findings_.GetItem(request.row, 0, request.name, sizeof(request.name));
+            findings_.GetItem(request.row, 1, request.path, sizeof(request.path));
+        }
+        return true;
+    }
+    case kMsgCureOutcome:
+        if (!closing_) ShowCureOutcome(static_cast<int>(wParam), static_cast<LONG>(lParam));
+        *answer = 0;
+        return true;
+    }
+    return false;
+}
+
+void ScanWindow::ShowCureOutcome(int row, LONG result) {
+    HWND list = findings_.Handle();
+    findings_.SetCureResult(row, CureOutcomeOf(result).row);
+    // Past the sixth row the list follows the pass.
+    if (row > 5) {
+        RECT first{};
+        first.left = LVIR_BOUNDS;
+        ::SendMessageA(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+        ::SendMessageA(list, LVM_SCROLL, 0, first.bottom - first.top);
+    }
+    LVITEMA state{};
+    state.stateMask = LVIS_STATEIMAGEMASK;
+    state.state = INDEXTOSTATEIMAGEMASK(1);
+    ::SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+
+    ++cured_;
+    const DWORD remaining = infections_ - cured_;
+    ::SendMessageA(progressBar_.Handle(), PBM_SETPOS, remaining, 0);
+    char text[16] = {};
+    if (remaining != 0 && remaining <= infections_) {
+        std::snprintf(text, sizeof(text), "%u%%",
+                      static_cast<unsigned>(static_cast<unsigned long long>(remaining) * 100 / infections_));
+    } else {
+        // Every infection handled: the bar shows full, the header box empty.
+        progressBar_.SetActive(true);
+        ::SendMessageA(progressBar_.Handle(), PBM_SETRANGE32, 0, 1);
+        ::SendMessageA(progressBar_.Handle(), PBM_SETPOS, 1, 0);
+        findings_.Header().SetHeaderChecked(false);
+        ::InvalidateRect(findings_.Header().Handle(), nullptr, TRUE);
+    }
+    percent_.SetText(text);
+}
+
+void ScanWindow::OnCureEnded() {
+    ::InvalidateRect(findings_.Handle(), nullptr, FALSE);
+    ::EnableWindow(pause_.Handle(), TRUE);
+    job_.scanState = kStateFinished;
+    if (restartCure_) {
+        restartCure_ = false;
+        // The ended pass still has to leave its thread: start after this.
+        if (infections_ > cured_) ::PostMessageA(Handle(), kMsgCureRestart, 0, 0);
+    }
+    if (infections_ > cured_) return;
+    ::ShowWindow(pause_.Handle(), SW_HIDE);
+    SetCaption(cancel_, "FINISH");
+}
