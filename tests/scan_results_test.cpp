@@ -187,6 +187,10 @@ TEST(ScanResults, RowsByKindThenOnePassWithEveryOutcomeAndTheLogs) {
         EXPECT_TRUE(rows[i].checked);
     }
     EXPECT_NE(run.Text(1010).find("7 files scanned, 4 threats"), std::string::npos) << run.Text(1010);
+    const std::string trace = run.install.Read("Logs\\kxlog.01");
+    for (const std::string& line : {"ScanVirus (" + path("g.txt") + ") (0)", "ScanVirus (" + path("b.txt") + ") (8)",
+                                     std::string("CheckScan (1) (5) (Test.Adware)")})
+        EXPECT_NE(trace.find(line), std::string::npos) << line;
     EXPECT_EQ(run.Text(1005), "100%");
     EXPECT_EQ(run.Text(1011), ScanRun::ScannerText("CURE"));
     std::string lastScan;

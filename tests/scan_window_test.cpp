@@ -356,3 +356,51 @@ TEST(ProgressRefresh, ElapsedPercentPositionAndSlowFiles) {
 }
 
 }  // namespace
+
+TEST(ScanWindowEnd, LongStatusLineNoSecondScanAndAClosedWindowWaitsForItsPass) {
+    WindowRun run;
+    // A path of 519 characters: with the time in front the status line is longer.
+    std::wstring folder = L"\\\\?\\" + std::wstring(run.install.Path().begin(), run.install.Path().end()) + L"\\data";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const size_t room = 519 - (folder.size() - 4) - std::string("\\deep_end.txt").size();
+    for (size_t used = 0; used + 2 <= room;) {
+        const size_t length = std::min<size_t>(120, room - used - 1);
+        folder += L"\\" + std::wstring(length, L'd');
+        used += length + 1;
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    const std::wstring file = folder + L"\\deep_end.txt";
+    HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ::WriteFile(handle, "INFECTED", 8, &written, nullptr);
+    ::CloseHandle(handle);
+    ASSERT_TRUE(run.Start(0, 1500));
+    const std::string path(file.begin() + 4, file.end());
+    bool whole = false;
+    for (int wait = 0; wait < 150 && !whole; ++wait, ::Sleep(20)) whole = run.Text(1010).find(path) != std::string::npos;
+    EXPECT_TRUE(whole) << run.Text(1010);
+
+    // The engine's start message never starts a second walk.
+    for (int wait = 0; wait < 250 && run.Text(1011) != ScannerText("CURE"); ++wait) ::Sleep(20);
+    ::SendMessageA(run.window, WM_USER + 103, 1, 0);
+    ::Sleep(300);
+    EXPECT_EQ(run.Scanned(), 1);
+
+    // A close confirmed during a pass hides the window at once; the process
+    // ends once the pass has recorded its row.
+    kxtest::ClickButton(run.window, 1011);
+    ::Sleep(200);
+    kxtest::ClickButton(run.window, 1008);
+    HWND box = WaitForBox(run.window);
+    ASSERT_NE(box, nullptr);
+    kxtest::ClickButton(box, IDYES);
+    ::Sleep(300);
+    EXPECT_FALSE(::IsWindowVisible(run.window));
+    EXPECT_EQ(::WaitForSingleObject(run.child.Handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "still curing";
+    ASSERT_TRUE(Gone(run.child));
+    const std::string log =
+        kxtest::Run(kxtest::Quote(kxtest::BuildFolder() + "\\kxlogcat.exe") + " " +
+                        kxtest::Quote(run.install.File("Logs\\virus.log")), 20000).output;
+    EXPECT_NE(log.find("deep_end.txt|1|2"), std::string::npos) << log;
+    EXPECT_EQ(log.find("|0|2"), std::string::npos) << "the cured row is not left uncured";
+}

@@ -74,7 +74,8 @@ bool ScanWindow::OnCureMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         return true;
     }
     case kMsgCureOutcome:
-        if (!closing_) ShowCureOutcome(static_cast<int>(wParam), static_cast<LONG>(lParam));
+        // Also while the window closes: what is left uncured is told by the rows.
+        ShowCureOutcome(static_cast<int>(wParam), static_cast<LONG>(lParam));
         *answer = 0;
         return true;
     }

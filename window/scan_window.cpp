@@ -173,10 +173,11 @@ INT_PTR ScanWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
         break;
     case WM_DESTROY:
-        // Reports that are still on their way find no window from here on.
+        // The workers' last reports are answered while they stop: a finding
+        // or an end is dropped, a cure outcome still marks its row.
         closing_ = true;
-        reportTo_ = nullptr;
         job_.Stop();
+        reportTo_ = nullptr;
         // The pass stopped after its row: what it left is recorded as left.
         if (leaveUncured_) RecordUncured();
         break;

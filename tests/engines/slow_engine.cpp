@@ -19,7 +19,10 @@ DWORD Delay() {
 }
 
 bool HoldsMarker(const char* path) {
-    HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    // By its exact name, so that paths past MAX_PATH open too.
+    wchar_t wide[600] = L"\\\\?\\";
+    if (!::MultiByteToWideChar(CP_ACP, 0, path, -1, wide + 4, 590)) return false;
+    HANDLE file = ::CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     char bytes[257] = {};
     DWORD read = 0;
