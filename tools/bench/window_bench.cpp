@@ -4,12 +4,23 @@
 //   window_bench refresh FOLDER       the timer's refresh, in a scan window of
 //                                     this process scanning FOLDER, with 1,000
 //                                     rows in its findings list
+//   window_bench objects FOLDER       a scan window of this process scanning
+//                                     FOLDER: handles and GDI objects once the
+//                                     scan runs and the window has painted,
+//                                     and again once the scan has ended, and
+//                                     the peak working set
 //   window_bench window-scan EXE FOLDER [OPTION...]
 //                                     kxscan.exe EXE on FOLDER: files per
 //                                     second from the moment its window shows
 //                                     (ScanThread starts then) to the summary;
-//                                     and its peak working set, handles and
-//                                     GDI objects after start-up and at the end
+//                                     its peak working set and its handles
+//                                     after start-up and at the end
+//
+// Wine counts neither handles nor GDI objects (GetProcessHandleCount and
+// GetGuiResources answer 0), so both are counted by trying every value:
+// handles by duplicating them, GDI objects by asking for their type, which
+// Wine answers for a table index alone. GDI objects can only be counted in
+// the process that owns them.
 //
 // Prints one line of key=value pairs.
 #include <windows.h>
@@ -31,6 +42,44 @@ constexpr int kRows = 1000;
 constexpr int kTicks = 300;
 
 ScanWindow* g_window = nullptr;
+
+DWORD CountHandles(HANDLE process) {
+    DWORD count = 0;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+        HANDLE copy = nullptr;
+        if (::DuplicateHandle(process, reinterpret_cast<HANDLE>(value), ::GetCurrentProcess(), &copy, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS)) {
+            ::CloseHandle(copy);
+            ++count;
+        }
+    }
+    return count;
+}
+
+DWORD CountGdiObjects() {
+    if (DWORD reported = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS)) return reported;
+    DWORD count = 0;
+    for (ULONG_PTR value = 1; value < 0x10000; ++value)
+        if (::GetObjectType(reinterpret_cast<HGDIOBJ>(value))) ++count;
+    return count;
+}
+
+SIZE_T PeakWorkingSet(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS memory{};
+    ::GetProcessMemoryInfo(process, &memory, sizeof(memory));
+    return memory.PeakWorkingSetSize;
+}
+
+// The status line: " | " and a path while the scan runs, the summary (no
+// backslash) once it has ended.
+bool ScanRuns(HWND window, bool* ended) {
+    char status[2048] = {};
+    if (!window || !::GetDlgItemTextA(window, IDC_CURRENT_FILE, status, sizeof(status))) return false;
+    const char* text = std::strstr(status, " | ");
+    if (!text) return false;
+    *ended = std::strchr(text, '\\') == nullptr;
+    return true;
+}
 
 double Now() {
     static LARGE_INTEGER frequency = [] {
@@ -64,9 +113,8 @@ void FillList(HWND list) {
 // causes, tick after tick.
 VOID CALLBACK MeasureRefresh(HWND, UINT, UINT_PTR timer, DWORD) {
     HWND window = g_window->Handle();
-    char status[64] = {};
-    if (!window || !::GetDlgItemTextA(window, IDC_CURRENT_FILE, status, sizeof(status)) || !std::strstr(status, " | "))
-        return;
+    bool ended = false;
+    if (!ScanRuns(window, &ended)) return;
     ::KillTimer(nullptr, timer);
     FillList(::GetDlgItem(window, IDC_FINDINGS));
     const UINT flush = RDW_UPDATENOW | RDW_ALLCHILDREN;
@@ -82,26 +130,35 @@ VOID CALLBACK MeasureRefresh(HWND, UINT, UINT_PTR timer, DWORD) {
     g_window->EndDialog(IDCANCEL);
 }
 
-int MeasureRefreshInWindow() {
-    ScanWindow window(nullptr);
-    g_window = &window;
-    ::SetTimer(nullptr, 0, 20, MeasureRefresh);
-    window.DoModal();
-    return 0;
+// On the window's thread: the objects once the scan runs and the window has
+// painted (what the first paint makes is kept), then at the scan's end.
+VOID CALLBACK CountObjects(HWND, UINT, UINT_PTR timer, DWORD) {
+    static int ticks = 0;
+    static DWORD handles = 0, gdi = 0;
+    bool ended = false;
+    HWND window = g_window->Handle();
+    if (!ScanRuns(window, &ended)) return;
+    ::RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    if (++ticks == 5) {
+        handles = CountHandles(::GetCurrentProcess());
+        gdi = CountGdiObjects();
+        return;
+    }
+    if (!ended || ticks < 5) return;
+    ::KillTimer(nullptr, timer);
+    std::printf("mode=objects handles_start=%lu handles_end=%lu gdi_start=%lu gdi_end=%lu peak_ws=%llu\n", handles,
+                CountHandles(::GetCurrentProcess()), gdi, CountGdiObjects(),
+                static_cast<unsigned long long>(PeakWorkingSet(::GetCurrentProcess())));
+    std::fflush(stdout);
+    g_window->EndDialog(IDCANCEL);
 }
 
-struct Usage {
-    SIZE_T peak;
-    DWORD handles;
-    DWORD gdi;
-};
-
-Usage UsageOf(HANDLE process) {
-    PROCESS_MEMORY_COUNTERS memory{};
-    ::GetProcessMemoryInfo(process, &memory, sizeof(memory));
-    DWORD handles = 0;
-    ::GetProcessHandleCount(process, &handles);
-    return {memory.PeakWorkingSetSize, handles, ::GetGuiResources(process, GR_GDIOBJECTS)};
+int RunWindow(TIMERPROC measure) {
+    ScanWindow window(nullptr);
+    g_window = &window;
+    ::SetTimer(nullptr, 0, 20, measure);
+    window.DoModal();
+    return 0;
 }
 
 HWND WindowOf(DWORD pid) {
@@ -140,7 +197,7 @@ int MeasureWindowScan(int argc, char** argv) {
     while (!(window = WindowOf(info.dwProcessId)) && ::WaitForSingleObject(info.hProcess, 1) == WAIT_TIMEOUT) {
     }
     const double start = Now();
-    const Usage started = UsageOf(info.hProcess);
+    const DWORD handles = CountHandles(info.hProcess);
     char status[2048] = {};
     double end = 0;
     unsigned long files = 0;
@@ -153,23 +210,25 @@ int MeasureWindowScan(int argc, char** argv) {
         for (const char* at = text; *at && !files; ++at) files = std::strtoul(at, nullptr, 10);
         break;
     }
-    const Usage ended = UsageOf(info.hProcess);
+    const DWORD handlesEnd = CountHandles(info.hProcess);
+    const SIZE_T peak = PeakWorkingSet(info.hProcess);
     if (end == 0) end = Now();  // the window closed by itself (/SC, /HD)
     ::TerminateProcess(info.hProcess, 0);
     ::CloseHandle(info.hProcess);
     const double seconds = end - start;
     std::printf("mode=window-scan files=%lu seconds=%.4f files_per_s=%.0f peak_ws=%llu handles_start=%lu "
-                "handles_end=%lu gdi_start=%lu gdi_end=%lu\n",
-                files, seconds, seconds > 0 ? files / seconds : 0.0, static_cast<unsigned long long>(ended.peak),
-                started.handles, ended.handles, started.gdi, ended.gdi);
+                "handles_end=%lu\n",
+                files, seconds, seconds > 0 ? files / seconds : 0.0, static_cast<unsigned long long>(peak), handles,
+                handlesEnd);
     return files > 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && std::strcmp(argv[1], "refresh") == 0) return MeasureRefreshInWindow();
+    if (argc >= 3 && std::strcmp(argv[1], "refresh") == 0) return RunWindow(MeasureRefresh);
+    if (argc >= 3 && std::strcmp(argv[1], "objects") == 0) return RunWindow(CountObjects);
     if (argc >= 4 && std::strcmp(argv[1], "window-scan") == 0) return MeasureWindowScan(argc, argv);
-    std::fprintf(stderr, "usage: window_bench refresh FOLDER | window-scan KXSCAN_EXE FOLDER [OPTION...]\n");
+    std::fprintf(stderr, "usage: window_bench refresh|objects FOLDER | window-scan KXSCAN_EXE FOLDER [OPTION...]\n");
     return 2;
 }
