@@ -2,8 +2,10 @@
 // Xvfb): screenshots and real input through the X server.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -61,6 +63,38 @@ POINT Screen(HWND window, int x, int y) {
     return point;
 }
 
+using kxtest::KxscanRun;
+using kxtest::ScannerText;
+
+// A real click of the X server at a client point of the window.
+void Click(HWND window, int x, int y) {
+    const POINT at = Screen(window, x, y);
+    Shell("xdotool mousemove " + std::to_string(at.x) + " " + std::to_string(at.y) + " click 1");
+}
+
+// Answers the window's open message box with a real key (y or n).
+bool AnswerBox(const KxscanRun& run, const char* key) {
+    HWND box = run.WaitForBox();
+    if (!box) return false;
+    ::Sleep(300);
+    RECT place;
+    ::GetWindowRect(box, &place);
+    // The box is the visible window of the program at that place.
+    Shell("for w in $(xdotool search --onlyvisible --class kxscan); do eval $(xdotool getwindowgeometry --shell $w); "
+          "[ $X = " + std::to_string(place.left) + " ] && [ $Y = " + std::to_string(place.top) +
+          " ] && xdotool windowfocus $w && sleep 0.2 && xdotool key " + key + "; done");
+    for (int wait = 0; wait < 100 && ::IsWindow(box); ++wait) ::Sleep(20);
+    return !::IsWindow(box);
+}
+
+bool WaitForCaption(const KxscanRun& run, int id, const char* key) { return run.WaitForText(id, ScannerText(key), 5000); }
+
+// Visible X windows of kxscan.exe now.
+int VisibleWindows() {
+    const std::string ids = Shell("xdotool search --onlyvisible --class kxscan");
+    return static_cast<int>(std::count(ids.begin(), ids.end(), '\n'));
+}
+
 std::string ScreenshotPath(const char* name) {
     return kxtest::BuildFolder() + "\\desktop\\" + name;
 }
@@ -107,3 +141,95 @@ TEST(Desktop, ScreenshotOfTheRunningWindowMatchesTheLayout) {
 }
 
 }  // namespace
+
+TEST(Desktop, PauseResumeStopWithNoAndYesAndDragByTheTitleBand) {
+    KxscanRun run;
+    ASSERT_TRUE(run.Start(kxtest::NumberedFiles(40), "", 150));
+    ASSERT_TRUE(run.WaitForLines("ScanVirus (", 2));
+    Click(run.window, 490, 281);
+    ASSERT_TRUE(WaitForCaption(run, 1011, "RESTART"));
+    const int paused = run.Lines("ScanVirus (");
+    ::Sleep(800);
+    EXPECT_LE(run.Lines("ScanVirus ("), paused + 1);
+    Click(run.window, 490, 281);
+    EXPECT_TRUE(WaitForCaption(run, 1011, "PAUSE"));
+    EXPECT_TRUE(run.WaitForLines("ScanVirus (", paused + 3));
+
+    Click(run.window, 561, 11);  // close: No lets the scan go on
+    ASSERT_TRUE(AnswerBox(run, "n"));
+    const int going = run.Lines("ScanVirus (");
+    EXPECT_TRUE(run.WaitForLines("ScanVirus (", going + 2));
+
+    RECT before;
+    ::GetWindowRect(run.window, &before);
+    const POINT grip = Screen(run.window, 300, 12);
+    Shell("xdotool mousemove " + std::to_string(grip.x) + " " + std::to_string(grip.y) +
+          " mousedown 1 sleep 0.3 mousemove_relative -- 60 40 sleep 0.3 mouseup 1");
+    RECT after;
+    ::GetWindowRect(run.window, &after);
+    EXPECT_EQ(after.left - before.left, 60);
+    EXPECT_EQ(after.top - before.top, 40);
+
+    Click(run.window, 555, 281);  // cancel: Yes stops the scan, the window stays
+    ASSERT_TRUE(AnswerBox(run, "y"));
+    const std::string stopped = ScannerText("SCANCANCEL");
+    for (int wait = 0; wait < 250 && run.Text(1010).find(stopped.substr(0, 8)) == std::string::npos; ++wait) ::Sleep(20);
+    EXPECT_NE(run.Text(1010).find(stopped.substr(0, 8)), std::string::npos) << run.Text(1010);
+    EXPECT_TRUE(::IsWindowVisible(run.window));
+    Click(run.window, 561, 11);
+    EXPECT_TRUE(run.Ended());
+}
+
+TEST(Desktop, UncheckOneFindingCureTheRestAndLeaveItUncured) {
+    KxscanRun run;
+    ASSERT_TRUE(run.Start(kxtest::NumberedFiles(3, 3)));
+    ASSERT_TRUE(WaitForCaption(run, 1011, "CURE"));
+    // The check glyph of the second row, below the list's header.
+    HWND list = ::GetDlgItem(run.window, 1003);
+    RECT header;
+    ::GetWindowRect(::FindWindowExA(list, nullptr, "SysHeader32", nullptr), &header);
+    POINT row{0, header.bottom};
+    ::ScreenToClient(run.window, &row);
+    Click(run.window, 22, row.y + 18 + 9);
+    for (int wait = 0; wait < 100 && ::SendMessageA(list, LVM_GETITEMSTATE, 1, LVIS_STATEIMAGEMASK) !=
+                                         INDEXTOSTATEIMAGEMASK(1); ++wait)
+        ::Sleep(20);
+    EXPECT_EQ(::SendMessageA(list, LVM_GETITEMSTATE, 1, LVIS_STATEIMAGEMASK), INDEXTOSTATEIMAGEMASK(1));
+
+    Click(run.window, 490, 281);  // cure the two still checked
+    EXPECT_TRUE(run.WaitForLines("VirusCure (", 2));
+    EXPECT_TRUE(run.WaitForText(1005, "33%"));
+    Click(run.window, 561, 11);  // one left: the question, and Yes records it
+    ASSERT_TRUE(AnswerBox(run, "y"));
+    ASSERT_TRUE(run.Ended());
+    const std::string log = run.Log("virus.log");
+    EXPECT_NE(log.find("file101.txt|0|2"), std::string::npos) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
+}
+
+TEST(Desktop, HiddenModeShowsOnlyFindingsAndTheKoreanWindowIsTitledInKorean) {
+    {
+        KxscanRun clean;
+        ASSERT_TRUE(clean.Start(kxtest::NumberedFiles(8), "/HD", 100));
+        int shown = 0;
+        while (::WaitForSingleObject(clean.child.Handle(), 0) == WAIT_TIMEOUT) shown += VisibleWindows();
+        EXPECT_EQ(shown, 0);
+    }
+    KxscanRun found;
+    ASSERT_TRUE(found.Start(kxtest::NumberedFiles(4, 1), "/HD", 100));
+    EXPECT_EQ(VisibleWindows(), 0);
+    for (int wait = 0; wait < 100 && !VisibleWindows(); ++wait) ::Sleep(50);
+    EXPECT_EQ(VisibleWindows(), 1);
+
+    const std::string locales = std::getenv("KXSCAN_LOCPATH") ? std::getenv("KXSCAN_LOCPATH") : "";
+    Shell("cd \"$(/usr/lib/wine/wine64 winepath -u '" + found.install.Path() + "')\" && LOCPATH='" + locales +
+          "' LANG=ko_KR.UTF-8 LC_ALL=ko_KR.UTF-8 /usr/lib/wine/wine64 kxscan.exe /QS >/dev/null 2>&1 &");
+    HWND korean = nullptr;
+    for (int wait = 0; wait < 100 && !korean; ++wait, ::Sleep(100)) korean = ::FindWindowW(nullptr, L"Korvex \uac80\uc0ac");
+    ASSERT_NE(korean, nullptr) << "Korvex and the Korean word for scan";
+    std::string shown;
+    for (int wait = 0; wait < 50 && shown.empty(); ++wait, ::Sleep(100))
+        shown = Shell("xdotool search --onlyvisible --name '^Korvex [^S]' getwindowname");
+    EXPECT_EQ(shown, "Korvex \xea\xb2\x80\xec\x82\xac\n") << "the X server shows the same title";
+    ::PostMessageA(korean, WM_CLOSE, 0, 0);
+}
