@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "app/ansi_text.h"
 #include "app/install_paths.h"
+#include "app/system_facilities.h"
 #include "framework/handles.h"
 
 namespace {
@@ -43,21 +45,6 @@ void BuildLibraryPath() {
     g_libraryPathBuilt = true;
 }
 
-// "\n" written in a value becomes the bytes 10, 13. Steps over double-byte
-// characters, whose second byte may be a backslash in the Japanese code page.
-void ConvertLineBreaks(char* text) {
-    for (char* p = text; *p; ++p) {
-        if (::IsDBCSLeadByte(static_cast<BYTE>(*p))) {
-            if (!p[1]) break;
-            ++p;
-        } else if (p[0] == '\\' && p[1] == 'n') {
-            p[0] = '\n';
-            p[1] = '\r';
-            ++p;
-        }
-    }
-}
-
 }  // namespace
 
 int GetLocalText(const char* section, const char* key, char* buffer, DWORD size) {
@@ -71,7 +58,7 @@ int GetLocalText(const char* section, const char* key, char* buffer, DWORD size)
         buffer[0] = '\0';
         return 0;
     }
-    ConvertLineBreaks(buffer);
+    ConvertLineBreaksIn(buffer, AnsiLeadBytes());
     return 1;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/exact_path.h"
 #include "framework/handles.h"
 
 namespace {
@@ -87,8 +88,7 @@ int CreateFolderChain(const char* path) {
 
 DWORD GetFileSizeAndTimes(const char* path, FILETIME* creation, FILETIME* lastWrite) {
     if (!path) return 0;
-    fw::UniqueFile file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    fw::UniqueFile file(OpenExactFile(path, GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL));
     if (!file) return 0;
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(file.get(), &size)) return 0;
@@ -102,4 +102,13 @@ void ExpandShortPath(char* path) {
     DWORD length = ::GetLongPathNameA(path, longPath, sizeof(longPath));
     if (length == 0 || length >= sizeof(longPath)) return;
     std::memcpy(path, longPath, length + 1);
+}
+
+const LeadBytes& AnsiLeadBytes() {
+    static const LeadBytes table = [] {
+        LeadBytes bytes{};
+        for (int b = 0; b < 256; ++b) bytes.lead[b] = ::IsDBCSLeadByte(static_cast<BYTE>(b)) != 0;
+        return bytes;
+    }();
+    return table;
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "app/ansi_text.h"
+
 // "yyyy-MM-dd HH:mm:ss" of the given local time, or of now when null.
 // `output` holds at least 20 bytes.
 void FormatDateTime(char* output, const SYSTEMTIME* localTime);
@@ -13,8 +15,12 @@ int EnsureFolder(const char* path);
 // Creates every folder of the path below its drive; 1 when all exist afterwards.
 int CreateFolderChain(const char* path);
 
-// Low 32 bits of the file's size, 0 when it cannot be opened.
+// Low 32 bits of the size of the file of that exact name (see
+// app/exact_path.h); 0 when it cannot be opened or is no file of a disk.
 DWORD GetFileSizeAndTimes(const char* path, FILETIME* creation, FILETIME* lastWrite);
 
 // Widens a path with short (8.3) components in place; 260-byte buffer.
 void ExpandShortPath(char* path);
+
+// The lead bytes of the ANSI code page, read once.
+const LeadBytes& AnsiLeadBytes();

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/ansi_text.h"
 #include "framework/handles.h"
 #include "logs/crc32.h"
 
@@ -42,22 +43,9 @@ void AddScanTarget(ScanTargetList* targets, const char* path) {
 
 int AddArgumentTargets(ScanTargetList* targets, int argc, char* const* argv) {
     int added = 0;
-    for (int i = 1; i < argc; ++i) {
-        if (!argv[i] || argv[i][0] == '/') continue;
-        char copy[sizeof(ScanTarget::path)];
-        CopyBounded(copy, argv[i], kMaxPathChars);
-        for (char* colon = std::strchr(copy, ':'); colon; colon = std::strchr(copy, ':')) {
-            // A colon at the very start has no drive letter before it.
-            if (colon > copy) {
-                char target[sizeof(copy)];
-                std::strcpy(target, colon - 1);
-                CutAtQuote(target);
-                AddScanTarget(targets, target);
-                ++added;
-            }
-            *colon = '?';
-        }
-    }
+    auto add = [](void* list, const char* target) { AddScanTarget(static_cast<ScanTargetList*>(list), target); };
+    for (int i = 1; i < argc; ++i)
+        if (argv[i]) added += SplitTargetArgument(argv[i], add, targets);
     return added;
 }
 
