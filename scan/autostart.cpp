@@ -5,6 +5,7 @@
 
 #include "app/registry.h"
 #include "framework/handles.h"
+#include "scan/command_path.h"
 #include "scan/scan_job.h"
 
 namespace {
@@ -116,6 +117,12 @@ bool ReadClassLibrary(const char* clsid, char* text) {
     return true;
 }
 
+// An entry whose name or data is too long is passed over; any other error
+// ends the key's enumeration. A key deleted meanwhile (a service removed)
+// answers ERROR_KEY_DELETED at every index, so going on would run through
+// all 2^32 of them.
+bool KeepEnumerating(LONG status) { return status == ERROR_SUCCESS || status == ERROR_MORE_DATA; }
+
 struct Pass {
     int mode;
     ScanJob& job;
@@ -140,10 +147,10 @@ void ScanValueList(Pass* pass, const ValueListKey& location) {
         char data[kTextSize];
         DWORD nameLength = sizeof(name);
         DWORD length = sizeof(data);
-        if (::RegEnumValueA(key.get(), index, name, &nameLength, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
-                            &length) != ERROR_SUCCESS ||
-            !TerminateText(data, length, sizeof(data)))
-            continue;
+        const LONG status = ::RegEnumValueA(key.get(), index, name, &nameLength, nullptr, nullptr,
+                                            reinterpret_cast<BYTE*>(data), &length);
+        if (!KeepEnumerating(status)) break;
+        if (status != ERROR_SUCCESS || !TerminateText(data, length, sizeof(data))) continue;
         char text[kTextSize];
         if (data[0] == '{') {
             if (!ReadClassLibrary(data, text)) continue;
@@ -161,8 +168,8 @@ void WalkTree(Pass* pass, HKEY key, const char* valueName) {
     for (DWORD index = 0; !pass->Cancelled(); ++index) {
         char name[kTextSize];
         DWORD nameLength = sizeof(name);
-        LONG status = ::RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) break;
+        const LONG status = ::RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
+        if (!KeepEnumerating(status)) break;
         if (status != ERROR_SUCCESS) continue;
         fw::UniqueKey subkey = OpenForReading(key, name);
         if (!subkey) continue;
@@ -175,21 +182,19 @@ void WalkTree(Pass* pass, HKEY key, const char* valueName) {
 
 bool StartsWith(const char* text, const char* prefix) { return std::strncmp(text, prefix, std::strlen(prefix)) == 0; }
 
-// Keeps what follows the first double quote, cut at the last one after it.
-void Unquote(char* copy) {
-    char* first = std::strchr(copy, '"');
-    if (!first) return;
-    std::memmove(copy, first + 1, std::strlen(first + 1) + 1);
-    if (char* last = std::strrchr(copy, '"')) *last = '\0';
+size_t SearchOnPath(const char* name, char* out, size_t size) {
+    return ::SearchPathA(nullptr, name, nullptr, static_cast<DWORD>(size), out, nullptr);
 }
 
-bool SearchFile(const char* name, char* text) {
-    char found[kTextSize];
-    DWORD length = ::SearchPathA(nullptr, name, nullptr, sizeof(found), found, nullptr);
-    if (length == 0 || length >= sizeof(found)) return false;
-    std::memcpy(text, found, length + 1);
-    return true;
+size_t LongPathOf(const char* path, char* out, size_t size) {
+    return LongPathName()(path, out, static_cast<DWORD>(size));
 }
+
+size_t ExpandVariables(const char* text, char* out, size_t size) {
+    return ::ExpandEnvironmentStringsA(text, out, static_cast<DWORD>(size));
+}
+
+constexpr PathLookups kSystemLookups{SearchOnPath, LongPathOf, ExpandVariables};
 
 }  // namespace
 
@@ -225,70 +230,6 @@ int ScanAutostartFile(const char* path, int mode, ScanJob& job) {
     return 1;
 }
 
-int ExtractCommandPath(char* text) {
-    char copy[kTextSize];
-    std::snprintf(copy, sizeof(copy), "%s", text);
-    if (std::strstr(copy, "\\\\")) return 0;
-    if (SearchFile(copy, text)) return 1;
+int ExtractCommandPath(char* text) { return ExtractCommandPathWith(text, kSystemLookups); }
 
-    for (const char* extension : {".exe", ".dll", ".Exe", ".Dll", ".EXE", ".DLL"}) {
-        if (char* found = std::strstr(copy, extension)) {
-            found[4] = '\0';
-            break;
-        }
-    }
-
-    if (!std::strchr(copy, '\\')) {
-        Unquote(copy);
-        return copy[0] != '\0' && SearchFile(copy, text) ? 1 : 0;
-    }
-
-    if (char* host = std::strstr(copy, "RUNDLL32.EXE")) {
-        // The host name and the one separator after it; a host with nothing
-        // after it names no library.
-        size_t rest = std::strlen(host);
-        if (rest <= 13) return 0;
-        std::memmove(copy, host + 13, rest - 13 + 1);
-    }
-    Unquote(copy);
-    if (std::strchr(copy, '%')) ExpandPathVariables(copy);
-    if (copy[0] == '\0') return 0;
-
-    char longPath[kTextSize];
-    DWORD length = LongPathName()(copy, longPath, sizeof(longPath));
-    if (length > 0 && length < sizeof(longPath))
-        std::memcpy(text, longPath, length + 1);
-    else
-        std::memcpy(text, copy, std::strlen(copy) + 1);
-    return 1;
-}
-
-void ExpandPathVariables(char* path) {
-    char result[kTextSize] = {};
-    size_t used = 0;
-    const char* piece = path;
-    while (*piece) {
-        const char* end = std::strchr(piece, '\\');
-        size_t length = end ? static_cast<size_t>(end - piece) : std::strlen(piece);
-        if (length > 0) {
-            char part[kTextSize];
-            if (length >= sizeof(part)) return;
-            std::memcpy(part, piece, length);
-            part[length] = '\0';
-            if (std::strchr(part, '%')) {
-                char expanded[kTextSize];
-                DWORD size = ::ExpandEnvironmentStringsA(part, expanded, sizeof(expanded));
-                if (size > 0 && size <= sizeof(expanded)) std::memcpy(part, expanded, size);
-            }
-            size_t partLength = std::strlen(part);
-            size_t needed = (used ? 1 : 0) + partLength;
-            if (used + needed >= sizeof(result)) return;
-            if (used) result[used++] = '\\';
-            std::memcpy(result + used, part, partLength + 1);
-            used += partLength;
-        }
-        if (!end) break;
-        piece = end + 1;
-    }
-    std::memcpy(path, result, used + 1);
-}
+void ExpandPathVariables(char* path) { ExpandPathVariablesWith(path, kSystemLookups); }

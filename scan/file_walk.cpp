@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
+#include "app/exact_path.h"
 #include "app/startup.h"
 #include "framework/handles.h"
 #include "scan/scan_job.h"
@@ -35,32 +37,51 @@ bool IsDotEntry(const wchar_t* name) {
     return name[0] == L'\0' || std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
+// A folder met in a walk that is a junction, a folder link or a mount
+// point is not entered: it may lead back up the tree (a loop), elsewhere on
+// the disk (around an exclusion) or to another volume. A link given as a
+// target is walked as its folder.
+bool IsFolderLink(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 // The helpers below keep their buffers out of the frames of the recursive
 // walkers, whose depth only the path length limits.
 
-__attribute__((noinline)) fw::UniqueFind FindFirstAnsi(const char* pattern, WIN32_FIND_DATAW* entry) {
-    wchar_t wide[kPathSize];
+// The entries of the folder `path` (ending in "\") with `pattern` "*", or
+// the one entry `path` names with `pattern` empty; by exact names, so that
+// "nul.txt" or "evil.exe." are found as themselves.
+__attribute__((noinline)) fw::UniqueFind FindExact(const char* path, const wchar_t* pattern,
+                                                   WIN32_FIND_DATAW* entry) {
+    wchar_t exact[kExactPathSize];
     fw::UniqueFind search;
-    if (::MultiByteToWideChar(CP_ACP, 0, pattern, -1, wide, static_cast<int>(kPathSize)) > 0)
-        search.reset(::FindFirstFileW(wide, entry));
+    if (ExactPath(path, exact, kExactPathSize)) {
+        size_t length = std::wcslen(exact);
+        if (*pattern && exact[length - 1] != L'\\') exact[length++] = L'\\';
+        if (length + std::wcslen(pattern) < kExactPathSize) {
+            std::wcscpy(exact + length, pattern);
+            search.reset(::FindFirstFileW(exact, entry));
+        }
+    }
     if (!search) {
         char code[16];
         std::snprintf(code, sizeof(code), "%lu", ::GetLastError());
-        Trace("FindFirstFile (%s) : Invalid Handle Value At %s\n", code, pattern);
+        Trace("FindFirstFile (%s) : Invalid Handle Value At %s\n", code, path);
     }
     return search;
 }
 
-__attribute__((noinline)) fw::UniqueFind FindFirstInFolder(const char* folder, WIN32_FIND_DATAW* entry) {
-    char pattern[kPathSize];
-    std::snprintf(pattern, sizeof(pattern), "%s*.*", folder);
-    return FindFirstAnsi(pattern, entry);
-}
-
 // True when the whole name has an ANSI form (no replacement, no best fit).
+// Under UTF-8 every valid name has one; there the system refuses the
+// best-fit and used-default arguments, and a lone surrogate is the one
+// thing that cannot be converted.
 bool ToAnsi(const wchar_t* text, char* out, int size) {
     BOOL usedDefault = FALSE;
-    if (::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, out, size, nullptr, &usedDefault) <= 0) {
+    const int written =
+        ::GetACP() == CP_UTF8
+            ? ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, out, size, nullptr, nullptr)
+            : ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, out, size, nullptr, &usedDefault);
+    if (written <= 0) {
         out[0] = '\0';
         return false;
     }
@@ -102,7 +123,7 @@ __attribute__((noinline)) bool MakeChildPath(const char* folder, const WIN32_FIN
 void ScanNamedFile(const char* path, ScanJob& job) {
     if (IsExcludedPath(path)) return;
     WIN32_FIND_DATAW entry;
-    fw::UniqueFind search = FindFirstAnsi(path, &entry);
+    fw::UniqueFind search = FindExact(path, L"", &entry);
     if (!search || !job.Proceed()) return;
     // A file named as a target is always scanned, quick scan or not.
     job.SetCurrentFile(path);
@@ -143,8 +164,7 @@ int QuickScanWants(const char* path, const wchar_t* longName, DWORD sizeHigh, DW
         }
     }
 
-    fw::UniqueFile file(
-        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    fw::UniqueFile file(OpenExactFile(path, GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL));
     if (!file) return 0;
     unsigned char start[2];
     DWORD read = 0;
@@ -156,14 +176,15 @@ DWORD CountFolderFiles(char* path, int recurse, ScanJob& job) {
     if (!recurse) return 1;
     if (!PrepareFolder(path) || IsExcludedPath(path)) return 0;
     WIN32_FIND_DATAW entry;
-    fw::UniqueFind search = FindFirstInFolder(path, &entry);
+    fw::UniqueFind search = FindExact(path, L"*", &entry);
     if (!search) return 0;
 
     DWORD count = 0;
     char child[kPathSize];
     do {
         if (job.cancel) break;
-        if (IsDotEntry(entry.cFileName) || !MakeChildPath(path, entry, child)) continue;
+        if (IsDotEntry(entry.cFileName) || IsFolderLink(entry.dwFileAttributes) || !MakeChildPath(path, entry, child))
+            continue;
         count += (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? CountFolderFiles(child, 1, job) : 1;
     } while (::FindNextFileW(search.get(), &entry));
     return count;
@@ -181,14 +202,15 @@ void ScanFolder(char* path, int recurse, ScanJob& job) {
     }
     if (IsExcludedPath(path)) return;
     WIN32_FIND_DATAW entry;
-    fw::UniqueFind search = FindFirstInFolder(path, &entry);
+    fw::UniqueFind search = FindExact(path, L"*", &entry);
     if (!search) return;
 
     const StartupOptions& options = ProcessOptions();
     char child[kPathSize];
     do {
         if (job.cancel) return;
-        if (IsDotEntry(entry.cFileName) || !MakeChildPath(path, entry, child)) continue;
+        if (IsDotEntry(entry.cFileName) || IsFolderLink(entry.dwFileAttributes) || !MakeChildPath(path, entry, child))
+            continue;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             ScanFolder(child, 1, job);
             continue;
@@ -214,7 +236,9 @@ void ScanShortNames(char* folder, ScanJob& job) {
     char child[kPathSize];
     do {
         if (job.cancel) break;
-        if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
+        if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0 ||
+            IsFolderLink(entry.dwFileAttributes))
+            continue;
         if (!std::strchr(entry.cFileName, '?') || entry.cAlternateFileName[0] == '\0') continue;
         if (std::snprintf(child, sizeof(child), "%s%s", folder, entry.cAlternateFileName) >=
             static_cast<int>(sizeof(child)))

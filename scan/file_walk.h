@@ -20,6 +20,10 @@ int IsExcludedPath(const char* path);
 int QuickScanWants(const char* path, const wchar_t* longName, DWORD sizeHigh, DWORD sizeLow,
                    const char* extensions);
 
+// Both walkers open files and folders by their exact names (app/exact_path.h)
+// and never enter a folder link or junction they meet; one given as the
+// target is walked as its folder.
+
 // The walkers take a 520-byte buffer that they may extend by a closing
 // backslash. A child whose path would not fit in 520 bytes is skipped by both
 // the count and the scan (and traced to the debugger output).
