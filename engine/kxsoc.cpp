@@ -1,18 +1,23 @@
 // kxsoc.dll, the stand-in for the product's scan engine: the same ScanFile
 // contract, with the EICAR test file and the signatures of kxsoc.sig.
 //
-// Scan (mode 0): 0 clean, -1 not scanned (no file, locked, unreadable, bad
-// arguments), else the result bits of the first finding, with its name and
-// kind. The first finding is the EICAR test file when the file is one, else
-// the pattern that ends first in the file; at the same byte the longer
-// pattern, then the earlier line of kxsoc.sig.
+// Scan (mode 0): 0 clean, -1 not scanned (no file, locked, unreadable, not a
+// file of a disk, bad arguments), else the result bits of the first finding,
+// with its name and kind. The first finding is the EICAR test file when the
+// file is one, else the pattern that ends first in the file; at the same byte
+// the longer pattern, then the earlier line of kxsoc.sig.
 //
 // Cure (mode 1), for the named finding, after checking the file still holds
 // it: 0x0008 repaired (every match removed, the rest kept), 0x0200 deleted;
 // 0 when the file no longer holds the finding; 0x0010 for every other
-// failure (action "fail", file gone, locked or unreadable, unknown name, bad
-// arguments). Never -1 here: the caller tests the success bits alone, and
-// -1 has them all. A failed cure leaves the file as it was.
+// failure (action "fail", file gone, locked or unreadable, a link or other
+// reparse point, a delete of one name of several, unknown name, bad
+// arguments). Never -1 here: the caller tests the success bits alone, and -1
+// has them all. A failed cure leaves the file as it was, unless writing the
+// repaired bytes back into it fails part of the way.
+//
+// Files are opened by their exact names (see app/exact_path.h): the path the
+// caller gives is the name the file was listed under.
 #include "engine/scan_engine.h"
 
 #include <algorithm>
@@ -21,7 +26,8 @@
 #include <new>
 #include <utility>
 
-#include "engine/signatures.h"
+#include "app/exact_path.h"
+#include "engine/signature_file.h"
 #include "framework/handles.h"
 
 namespace {
@@ -68,11 +74,18 @@ bool IsEicarFile(const unsigned char* head, ULONGLONG size) {
     return true;
 }
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // Other programs may hold the file open for writing or deleting; a file
 // someone holds exclusively cannot be opened and is not scanned.
-HANDLE OpenForReading(const char* path, DWORD extraAccess) {
-    return ::CreateFileA(path, GENERIC_READ | extraAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+HANDLE OpenForReading(const char* path, DWORD extraAccess, DWORD flags) {
+    return OpenExactFile(path, GENERIC_READ | extraAccess, kShareAll, FILE_FLAG_SEQUENTIAL_SCAN | flags);
+}
+
+bool SetAttributes(HANDLE file, DWORD attributes) {
+    FILE_BASIC_INFO basic{};  // zero times: left as they are
+    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
 bool Rewind(HANDLE file) {
@@ -94,7 +107,6 @@ bool WriteAll(HANDLE file, const unsigned char* data, DWORD size) {
 // of the first finding (see the top of this file), kNoFinding or
 // kReadFailed. `only` limits the search to one signature (-1: all).
 int FindFirst(const SignatureSet& set, HANDLE file, int only, unsigned char* buffer) {
-    const uint32_t* next = set.next.data();
     unsigned char head[kEicarMaxFile];
     ULONGLONG total = 0;
     uint32_t row = 0;
@@ -106,19 +118,9 @@ int FindFirst(const SignatureSet& set, HANDLE file, int only, unsigned char* buf
         if (total < kEicarMaxFile)
             std::memcpy(head + total, buffer, static_cast<size_t>(std::min<ULONGLONG>(got, kEicarMaxFile - total)));
         total += got;
-        for (DWORD i = 0; i < got && found == kNoFinding; ++i) {
-            // In the start state most bytes lead nowhere: pass them without a step.
-            if (row == 0) {
-                while (i < got && !set.opens[buffer[i]]) ++i;
-                if (i == got) break;
-            }
-            uint32_t step = next[row + set.classOf[buffer[i]]];
-            row = step >> 1;
-            if (step & 1) {
-                int pattern = kxsoc::MatchAt(set, row, only);
-                if (pattern >= 0) found = set.patterns[pattern].signature;
-            }
-        }
+        int pattern = -1;
+        if (found == kNoFinding) kxsoc::MatchBytes(set, buffer, got, &row, only, &pattern);
+        if (pattern >= 0) found = set.patterns[pattern].signature;
         // Past 128 bytes the file cannot be the test file, so the rest of it
         // cannot change the answer.
         if (found != kNoFinding && total > kEicarMaxFile) return found;
@@ -176,82 +178,67 @@ bool RemoveMatches(const SignatureSet& set, HANDLE in, HANDLE out, int only, uns
     return WriteAll(out, outBuffer, fill) && ::SetEndOfFile(out);
 }
 
-// A work file in the folder of the file being repaired, so that the final
-// rename stays on one volume. Deleted unless it became the repaired file.
-struct TempFile {
-    char path[MAX_PATH] = {};
-    fw::UniqueFile handle;
+// A work file in the temporary folder, removed by the system when its handle
+// closes, even when the process ends first.
+fw::UniqueFile NewWorkFile() {
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t path[MAX_PATH];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH || !::GetTempFileNameW(folder, L"kxs", 0, path)) return {};
+    fw::UniqueFile file(::CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, TRUNCATE_EXISTING,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!file) ::DeleteFileW(path);
+    return file;
+}
 
-    ~TempFile() {
-        handle.reset();
-        if (path[0]) ::DeleteFileA(path);
+// Copies the repaired bytes over the start of the checked file and cuts it
+// there. The writing handle is reopened from the checked one, so the bytes
+// reach that very file, whatever its name now leads to. A read-only file is
+// made writable for the while.
+bool WriteBack(HANDLE original, HANDLE repaired, unsigned char* buffer) {
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(original, FileBasicInfo, &basic, sizeof basic)) return false;
+    const DWORD attributes = basic.FileAttributes;
+    const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
+    if (readOnly && !SetAttributes(original, attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+    fw::UniqueFile writer(::ReOpenFile(original, GENERIC_WRITE, kShareAll, 0));
+    bool written = writer && Rewind(repaired);
+    while (written) {
+        DWORD got = 0;
+        written = ::ReadFile(repaired, buffer, kBufferSize, &got, nullptr) != 0;
+        if (!written || got == 0) break;
+        written = WriteAll(writer.get(), buffer, got);
     }
-
-    bool Create(const char* folder) {
-        if (!::GetTempFileNameA(folder, "kxs", 0, path)) {
-            path[0] = '\0';
-            return false;
-        }
-        handle.reset(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr));
-        return static_cast<bool>(handle);
-    }
-};
-
-// Puts the repaired file in place of the original, keeping its read-only,
-// hidden and system attributes; on failure the original stays as it was.
-bool ReplaceWith(const char* path, TempFile* repaired) {
-    DWORD attributes = ::GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;  // gone meanwhile: do not bring it back
-    DWORD kept =
-        attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!::MoveFileExA(repaired->path, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ::SetFileAttributesA(path, attributes);
-        return false;
-    }
-    repaired->path[0] = '\0';
-    ::SetFileAttributesA(path, kept ? kept : FILE_ATTRIBUTE_NORMAL);
-    return true;
+    written = written && ::SetEndOfFile(writer.get()) && ::FlushFileBuffers(writer.get());
+    if (readOnly) SetAttributes(original, attributes);
+    return written;
 }
 
 // Writes the file without the finding's bytes into a work file, checks the
 // result is clean (removing again when the cut joined bytes into a new
-// match), and only then replaces the original.
-LONG Repair(const SignatureSet& set, const char* path, int signature, fw::UniqueFile original, unsigned char* buffer) {
-    char folder[520];
-    std::strncpy(folder, path, sizeof folder - 1);
-    folder[sizeof folder - 1] = '\0';
-    char* slash = std::strrchr(folder, '\\');
-    if (char* other = std::strrchr(folder, '/'); other > slash) slash = other;
-    if (slash)
-        slash[1] = '\0';
-    else
-        std::strcpy(folder, ".");
-
+// match), and only then writes it into the original file itself: its other
+// names, security, streams and times stay with it.
+LONG Repair(const SignatureSet& set, HANDLE original, int signature, unsigned char* buffer) {
     Buffer outBuffer = NewBuffer();
-    TempFile first;
-    TempFile second;
-    if (!outBuffer || !first.Create(folder) || !second.Create(folder)) return kCureFailed;
-    if (!Rewind(original.get()) ||
-        !RemoveMatches(set, original.get(), first.handle.get(), signature, buffer, outBuffer.get()))
+    fw::UniqueFile first = NewWorkFile();
+    fw::UniqueFile second = NewWorkFile();
+    if (!outBuffer || !first || !second) return kCureFailed;
+    if (!Rewind(original) || !RemoveMatches(set, original, first.get(), signature, buffer, outBuffer.get()))
         return kCureFailed;
 
-    TempFile* from = &first;
-    TempFile* to = &second;
+    HANDLE from = first.get();
+    HANDLE to = second.get();
     for (int pass = 1;; ++pass) {
-        if (!Rewind(from->handle.get())) return kCureFailed;
-        int found = FindFirst(set, from->handle.get(), signature, buffer);
+        if (!Rewind(from)) return kCureFailed;
+        int found = FindFirst(set, from, signature, buffer);
         if (found == kReadFailed) return kCureFailed;
         if (found == kNoFinding) break;
-        if (pass == kMaxRepairPasses || !Rewind(from->handle.get()) || !Rewind(to->handle.get()) ||
-            !RemoveMatches(set, from->handle.get(), to->handle.get(), signature, buffer, outBuffer.get()))
+        if (pass == kMaxRepairPasses || !Rewind(from) || !Rewind(to) ||
+            !RemoveMatches(set, from, to, signature, buffer, outBuffer.get()))
             return kCureFailed;
         std::swap(from, to);
     }
-    if (!::FlushFileBuffers(from->handle.get())) return kCureFailed;
-    from->handle.reset();
-    original.reset();
-    return ReplaceWith(path, from) ? kRepaired : kCureFailed;
+    return WriteBack(original, from, buffer) ? kRepaired : kCureFailed;
 }
 
 // Deletes through the handle that was checked, so a file put in its place
@@ -260,26 +247,18 @@ bool DeleteChecked(HANDLE file) {
     FILE_BASIC_INFO basic{};
     if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
     const DWORD attributes = basic.FileAttributes;
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-        FILE_BASIC_INFO writable{};  // zero times: left as they are
-        writable.FileAttributes =
-            (attributes & ~FILE_ATTRIBUTE_READONLY) ? (attributes & ~FILE_ATTRIBUTE_READONLY) : FILE_ATTRIBUTE_NORMAL;
-        if (!::SetFileInformationByHandle(file, FileBasicInfo, &writable, sizeof writable)) return false;
-    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && !SetAttributes(file, attributes & ~FILE_ATTRIBUTE_READONLY))
+        return false;
     FILE_DISPOSITION_INFO disposition{TRUE};
     if (::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)) return true;
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
-        FILE_BASIC_INFO restore{};
-        restore.FileAttributes = attributes;
-        ::SetFileInformationByHandle(file, FileBasicInfo, &restore, sizeof restore);
-    }
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetAttributes(file, attributes);
     return false;
 }
 
 LONG Scan(const char* path, char* name, LONG* kind) {
     const SignatureSet& set = kxsoc::Signatures();
     Buffer buffer = NewBuffer();
-    fw::UniqueFile file(OpenForReading(path, 0));
+    fw::UniqueFile file(OpenForReading(path, 0, 0));
     if (!buffer || !file) return kNotScanned;
     int found = FindFirst(set, file.get(), -1, buffer.get());
     if (found == kReadFailed) return kNotScanned;
@@ -298,19 +277,26 @@ LONG Cure(const char* path, const char* name, LONG* kind) {
     const kxsoc::Signature& signature = set.signatures[index];
     *kind = signature.kind;
 
+    // The link itself is opened, never what it leads to: a cure through a
+    // link would change or remove something other than the listed file.
     Buffer buffer = NewBuffer();
-    DWORD access = signature.action == CureAction::Delete ? DELETE | FILE_WRITE_ATTRIBUTES : 0;
-    fw::UniqueFile file(OpenForReading(path, access));
-    if (!buffer || !file) return kCureFailed;
+    DWORD access = signature.action == CureAction::Fail ? 0 : FILE_WRITE_ATTRIBUTES;
+    if (signature.action == CureAction::Delete) access |= DELETE;
+    fw::UniqueFile file(OpenForReading(path, access, FILE_FLAG_OPEN_REPARSE_POINT));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!buffer || !file || !::GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return kCureFailed;
     int found = FindFirst(set, file.get(), index, buffer.get());
     if (found == kReadFailed) return kCureFailed;
     if (found == kNoFinding) return kNothingToCure;  // changed since the scan: nothing of it is touched
 
     switch (signature.action) {
         case CureAction::Repair:
-            return Repair(set, path, index, std::move(file), buffer.get());
+            return Repair(set, file.get(), index, buffer.get());
         case CureAction::Delete:
-            return DeleteChecked(file.get()) ? kDeleted : kCureFailed;
+            // Removing one name of several would leave the bytes under the others.
+            return info.nNumberOfLinks == 1 && DeleteChecked(file.get()) ? kDeleted : kCureFailed;
         case CureAction::Fail:
             break;
     }

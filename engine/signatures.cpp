@@ -1,49 +1,16 @@
-// Reads kxsoc.sig and builds the automaton. A bad line never stops the
-// engine: it is skipped and named on the debugger output.
 #include "engine/signatures.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdarg>
-#include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "framework/handles.h"
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kxsoc {
 namespace {
-
-constexpr size_t kMaxLine = 2048;
-// Every pattern byte may add a state of up to 257 table entries; this keeps
-// the table within 16 MiB whatever the file holds.
-constexpr size_t kMaxPatternBytes = 16384;
-
-// Any object of this module: its address names the dll to the loader.
-const char kModuleAnchor = 0;
-
-void Report(const char* format, ...) {
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    ::OutputDebugStringA(text);
-}
-
-// kxsoc.sig in the folder of this dll, whatever the dll is called.
-bool SignatureFilePath(char (&path)[520]) {
-    HMODULE module = nullptr;
-    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              &kModuleAnchor, &module))
-        return false;
-    DWORD length = ::GetModuleFileNameA(module, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return false;
-    char* slash = std::strrchr(path, '\\');
-    if (!slash || static_cast<size_t>(slash + 1 - path) + sizeof "kxsoc.sig" > sizeof path) return false;
-    std::strcpy(slash + 1, "kxsoc.sig");
-    return true;
-}
 
 char* Trim(char* text) {
     while (*text == ' ' || *text == '\t') ++text;
@@ -60,6 +27,12 @@ int HexValue(char c) {
     return -1;
 }
 
+bool EqualIgnoringCase(const char* text, const char* lower) {
+    for (; *text && *lower; ++text, ++lower)
+        if ((*text >= 'A' && *text <= 'Z' ? *text - 'A' + 'a' : *text) != *lower) return false;
+    return *text == *lower;
+}
+
 const char* ParseName(const char* text, Signature* signature) {
     size_t length = std::strlen(text);
     if (length == 0) return "empty name";
@@ -74,8 +47,8 @@ const char* ParseKind(const char* text, Signature* signature) {
     char* end = nullptr;
     errno = 0;
     long long value = std::strtoll(text, &end, 10);
-    if (end == text || *end || errno || value < LONG_MIN || value > LONG_MAX) return "kind is not a decimal number";
-    signature->kind = static_cast<LONG>(value);
+    if (end == text || *end || errno || value < INT32_MIN || value > INT32_MAX) return "kind is not a decimal number";
+    signature->kind = static_cast<int32_t>(value);
     return nullptr;
 }
 
@@ -92,16 +65,16 @@ const char* ParseResult(const char* text, Signature* signature) {
     unsigned long long value = std::strtoull(text, &end, base);
     if (*end || errno || value > 0xFFFFFFFFull) return "result is not a 32-bit number";
     if (value == 0 || value == 0xFFFFFFFFull) return "result 0 or 0xFFFFFFFF would read as clean or not scanned";
-    signature->result = static_cast<LONG>(static_cast<DWORD>(value));
+    signature->result = static_cast<int32_t>(static_cast<uint32_t>(value));
     return nullptr;
 }
 
 const char* ParseAction(const char* text, Signature* signature) {
-    if (_stricmp(text, "repair") == 0)
+    if (EqualIgnoringCase(text, "repair"))
         signature->action = CureAction::Repair;
-    else if (_stricmp(text, "delete") == 0)
+    else if (EqualIgnoringCase(text, "delete"))
         signature->action = CureAction::Delete;
-    else if (_stricmp(text, "fail") == 0)
+    else if (EqualIgnoringCase(text, "fail"))
         signature->action = CureAction::Fail;
     else
         return "cure action is not repair, delete or fail";
@@ -150,85 +123,6 @@ const char* ParseLine(char* line, Signature* signature, std::vector<uint8_t>* by
     if (!error) error = ParseAction(fields[3], signature);
     if (!error) error = ParsePattern(fields[4], bytes);
     return error;
-}
-
-struct Loader {
-    SignatureSet* set;
-    std::vector<std::vector<uint8_t>>* bytes;  // by pattern
-    const char* path;
-    size_t totalBytes = 0;
-};
-
-void AddLine(Loader* loader, unsigned number, char* line, bool tooLong) {
-    if (number == 1 && std::strncmp(line, "\xEF\xBB\xBF", 3) == 0) line += 3;  // UTF-8 mark of some editors
-    Signature signature{};
-    std::vector<uint8_t> pattern;
-    bool blank = false;
-    const char* error = tooLong ? "line longer than 2047 characters" : ParseLine(line, &signature, &pattern, &blank);
-    if (blank) return;
-    int index = -1;
-    if (!error) {
-        index = FindSignature(*loader->set, signature.name);
-        const Signature* same = index >= 0 ? &loader->set->signatures[index] : nullptr;
-        if (same &&
-            (same->kind != signature.kind || same->result != signature.result || same->action != signature.action))
-            error = "kind, result or action differ from an earlier line of that name";
-        else if (loader->totalBytes + pattern.size() > kMaxPatternBytes)
-            error = "more pattern bytes in all than the engine takes (16384)";
-    }
-    if (error) {
-        Report("kxsoc: %s line %u skipped: %s\n", loader->path, number, error);
-        return;
-    }
-    if (index < 0) {
-        index = static_cast<int>(loader->set->signatures.size());
-        loader->set->signatures.push_back(signature);
-    }
-    loader->set->patterns.push_back({index, static_cast<int>(pattern.size()), -1});
-    loader->totalBytes += pattern.size();
-    loader->bytes->push_back(std::move(pattern));
-}
-
-void ReadSignatureFile(Loader* loader) {
-    fw::UniqueFile file(::CreateFileA(loader->path, GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) {
-        DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-            Report("kxsoc: %s cannot be opened (error %lu)\n", loader->path, error);
-        return;
-    }
-    char chunk[4096];
-    char line[kMaxLine];
-    size_t length = 0;
-    bool tooLong = false;
-    unsigned number = 1;
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) {
-            Report("kxsoc: %s read failed after line %u (error %lu)\n", loader->path, number - 1, ::GetLastError());
-            return;
-        }
-        if (got == 0) break;
-        for (DWORD i = 0; i < got; ++i) {
-            if (chunk[i] == '\n') {
-                line[length] = '\0';
-                AddLine(loader, number++, line, tooLong);
-                length = 0;
-                tooLong = false;
-            } else if (length < sizeof line - 1) {
-                line[length++] = chunk[i];
-            } else {
-                tooLong = true;
-            }
-        }
-    }
-    if (length > 0 || tooLong) {
-        line[length] = '\0';
-        AddLine(loader, number, line, tooLong);
-    }
-    Report("kxsoc: %s: %u patterns\n", loader->path, static_cast<unsigned>(loader->set->patterns.size()));
 }
 
 // Trie over the byte classes, then failure transitions filled in breadth
@@ -293,33 +187,99 @@ void BuildAutomaton(const std::vector<std::vector<uint8_t>>& bytes, SignatureSet
         bool hit = terminal[target] >= 0 || set->dictLink[target] >= 0;
         set->next[i] = (static_cast<uint32_t>(target) * classes) << 1 | (hit ? 1u : 0u);
     }
-    for (int b = 0; b < 256; ++b) set->opens[b] = go[set->classOf[b]] != 0;
+    for (int b = 0; b < 256; ++b) {
+        set->opens[b] = go[set->classOf[b]] != 0;
+        if (!set->opens[b]) continue;
+        if (set->openerCount < kMaxVectorOpeners) set->openers[set->openerCount] = static_cast<uint8_t>(b);
+        ++set->openerCount;
+    }
 }
 
-SignatureSet LoadSignatures() {
-    SignatureSet set;
+// The first byte at or after `from` that leads out of the start state, or
+// `size`. Few such bytes are looked for 16 at a time: in most files they
+// are rare, and this is where a scan spends its time.
+size_t SkipToOpener(const SignatureSet& set, const uint8_t* data, size_t from, size_t size) {
+    if (set.openerCount == 0) return size;
+#if defined(__SSE2__)
+    if (set.openerCount <= kMaxVectorOpeners) {
+        __m128i needles[kMaxVectorOpeners];
+        for (int k = 0; k < set.openerCount; ++k) needles[k] = _mm_set1_epi8(static_cast<char>(set.openers[k]));
+        for (; from + 16 <= size; from += 16) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from));
+            __m128i hits = _mm_cmpeq_epi8(block, needles[0]);
+            for (int k = 1; k < set.openerCount; ++k) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, needles[k]));
+            if (int mask = _mm_movemask_epi8(hits)) return from + static_cast<size_t>(__builtin_ctz(mask));
+        }
+    }
+#endif
+    while (from < size && !set.opens[data[from]]) ++from;
+    return from;
+}
+
+}  // namespace
+
+SignatureReader::SignatureReader(SignatureSet* set, Report report, void* context)
+    : set_(set), report_(report), context_(context) {
     Signature eicar{};
     std::strcpy(eicar.name, "EICAR-Test-File");
     eicar.kind = 0;
     eicar.result = 0x0001;
     eicar.action = CureAction::Delete;
-    set.signatures.push_back(eicar);
-
-    std::vector<std::vector<uint8_t>> bytes;
-    char path[520];
-    if (SignatureFilePath(path)) {
-        Loader loader{&set, &bytes, path};
-        ReadSignatureFile(&loader);
-    }
-    BuildAutomaton(bytes, &set);
-    return set;
+    set_->signatures.push_back(eicar);
 }
 
-}  // namespace
+void SignatureReader::Feed(const char* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] == '\n') {
+            AddLine();
+        } else if (length_ < sizeof line_ - 1) {
+            line_[length_++] = data[i];
+        } else {
+            tooLong_ = true;
+        }
+    }
+}
 
-const SignatureSet& Signatures() {
-    static const SignatureSet set = LoadSignatures();
-    return set;
+void SignatureReader::Finish(bool whole) {
+    if (whole && (length_ > 0 || tooLong_)) AddLine();
+    BuildAutomaton(bytes_, set_);
+}
+
+void SignatureReader::AddLine() {
+    line_[length_] = '\0';
+    const unsigned number = number_++;
+    const bool tooLong = tooLong_;
+    length_ = 0;
+    tooLong_ = false;
+    char* line = line_;
+    if (number == 1 && std::strncmp(line, "\xEF\xBB\xBF", 3) == 0) line += 3;  // UTF-8 mark of some editors
+
+    Signature signature{};
+    std::vector<uint8_t> pattern;
+    bool blank = false;
+    const char* error = tooLong ? "line longer than 2047 characters" : ParseLine(line, &signature, &pattern, &blank);
+    if (blank) return;
+    int index = -1;
+    if (!error) {
+        index = FindSignature(*set_, signature.name);
+        const Signature* same = index >= 0 ? &set_->signatures[index] : nullptr;
+        if (same &&
+            (same->kind != signature.kind || same->result != signature.result || same->action != signature.action))
+            error = "kind, result or action differ from an earlier line of that name";
+        else if (totalBytes_ + pattern.size() > kMaxPatternBytes)
+            error = "more pattern bytes in all than the engine takes (16384)";
+    }
+    if (error) {
+        if (report_) report_(context_, number, error);
+        return;
+    }
+    if (index < 0) {
+        index = static_cast<int>(set_->signatures.size());
+        set_->signatures.push_back(signature);
+    }
+    set_->patterns.push_back({index, static_cast<int>(pattern.size()), -1});
+    totalBytes_ += pattern.size();
+    bytes_.push_back(std::move(pattern));
 }
 
 int FindSignature(const SignatureSet& set, const char* name) {
@@ -334,6 +294,30 @@ int MatchAt(const SignatureSet& set, uint32_t row, int only) {
         for (int p = set.terminal[s]; p >= 0; p = set.patterns[p].nextSame)
             if (only < 0 || set.patterns[p].signature == only) return p;
     return -1;
+}
+
+size_t MatchBytes(const SignatureSet& set, const uint8_t* data, size_t size, uint32_t* row, int only, int* pattern) {
+    const uint32_t* next = set.next.data();
+    uint32_t at = *row;
+    *pattern = -1;
+    for (size_t i = 0; i < size; ++i) {
+        // In the start state most bytes lead nowhere: pass them without a step.
+        if (at == 0 && !set.opens[data[i]]) {
+            i = SkipToOpener(set, data, i + 1, size);
+            if (i == size) break;
+        }
+        const uint32_t step = next[at + set.classOf[data[i]]];
+        at = step >> 1;
+        if (step & 1) {
+            *pattern = MatchAt(set, at, only);
+            if (*pattern >= 0) {
+                *row = at;
+                return i + 1;
+            }
+        }
+    }
+    *row = at;
+    return size;
 }
 
 }  // namespace kxsoc

@@ -1,10 +1,10 @@
 // The engine's signatures: the built-in EICAR test file and the lines of
-// kxsoc.sig beside the dll, with one Aho-Corasick automaton over every
-// pattern so that a file is searched for all of them in a single pass.
+// kxsoc.sig, with one Aho-Corasick automaton over every pattern so that a file
+// is searched for all of them in a single pass. Pure code over bytes, without
+// system calls, so that the fuzz tests build it natively as well.
 #pragma once
 
-#include <windows.h>
-
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -14,8 +14,8 @@ enum class CureAction { Repair, Delete, Fail };
 
 struct Signature {
     char name[260];
-    LONG kind;
-    LONG result;
+    int32_t kind;
+    int32_t result;
     CureAction action;
 };
 
@@ -25,6 +25,12 @@ constexpr int kEicar = 0;
 
 // The longest pattern, and so the most bytes a match can reach back.
 constexpr int kMaxPatternLength = 256;
+constexpr size_t kMaxSignatureLine = 2048;
+// Every pattern byte may add a state of up to 257 table entries; this keeps
+// the table within 16 MiB whatever the file holds.
+constexpr size_t kMaxPatternBytes = 16384;
+// Up to this many distinct first bytes are searched for 16 bytes at a time.
+constexpr int kMaxVectorOpeners = 8;
 
 struct Pattern {
     int signature;
@@ -42,14 +48,41 @@ struct SignatureSet {
     // offset shifted left by one, its low bit set when a pattern ends there.
     uint8_t classOf[256] = {};  // bytes that occur in no pattern share class 0
     bool opens[256] = {};       // bytes that lead out of the start state
+    int openerCount = 0;        // how many bytes do
+    uint8_t openers[kMaxVectorOpeners] = {};
     uint32_t classes = 1;
     std::vector<uint32_t> next;
     std::vector<int> terminal;  // by state: first pattern ending exactly there, -1 when none
     std::vector<int> dictLink;  // by state: nearest shorter suffix state with a pattern, -1 when none
 };
 
-// The signatures of this process, loaded on first use.
-const SignatureSet& Signatures();
+// Builds a signature set from the text of a signature file handed over in
+// pieces of any size. A bad line never stops the engine: it is skipped and
+// reported with its number and what is wrong with it.
+class SignatureReader {
+public:
+    using Report = void (*)(void* context, unsigned line, const char* error);
+
+    // `set` receives the EICAR signature at once and the rest with Finish.
+    SignatureReader(SignatureSet* set, Report report, void* context);
+    void Feed(const char* data, size_t size);
+    // The text ends here: its last line, then the automaton. Without
+    // `whole` (a read failed) an unfinished last line is dropped.
+    void Finish(bool whole = true);
+
+private:
+    void AddLine();
+
+    SignatureSet* set_;
+    Report report_;
+    void* context_;
+    std::vector<std::vector<uint8_t>> bytes_;  // by pattern
+    size_t totalBytes_ = 0;
+    unsigned number_ = 1;
+    size_t length_ = 0;
+    bool tooLong_ = false;
+    char line_[kMaxSignatureLine];
+};
 
 // The index of the signature called `name`, -1 when there is none.
 int FindSignature(const SignatureSet& set, const char* name);
@@ -57,5 +90,11 @@ int FindSignature(const SignatureSet& set, const char* name);
 // The longest pattern of signature `only` (of any when `only` is -1) that
 // ends in the state at `row`; at equal bytes the earlier line. -1 when none.
 int MatchAt(const SignatureSet& set, uint32_t row, int only);
+
+// Steps `data` through the automaton from the state at `*row`, leaving the
+// state reached there. Stops after the first byte at which a pattern of
+// `only` (of any when -1) ends, with that pattern in `*pattern`, and gives the
+// bytes taken; else takes them all, with -1 in `*pattern`.
+size_t MatchBytes(const SignatureSet& set, const uint8_t* data, size_t size, uint32_t* row, int only, int* pattern);
 
 }  // namespace kxsoc
