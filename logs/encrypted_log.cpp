@@ -79,16 +79,33 @@ bool AppendOnce(HANDLE file, const uint8_t* data, DWORD size) {
     return ::WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
-// The record, with the file magic in front when the file is still empty.
-// Without the lock a started log is still appended to, but an empty one is
-// left for a lock holder: two writers that both found it empty would each
-// write the magic.
+// The record, with the file magic in front when the file is still empty
+// (its creator ended before writing). Without the lock a started log is
+// still appended to, but an empty one is left for a lock holder: two writers
+// that both found it empty would each write the magic.
 int AppendRecord(HANDLE file, bool locked, const uint8_t* magicAndRecord, DWORD recordSize) {
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(file, &size)) return 0;
     if (size.QuadPart > 0) return AppendOnce(file, magicAndRecord + sizeof(kFileMagic), recordSize) ? 1 : 0;
     if (!locked) return 0;
     return AppendOnce(file, magicAndRecord, sizeof(kFileMagic) + recordSize) ? 1 : 0;
+}
+
+// How long a writer waits for the creator of a new log to finish its one write.
+constexpr DWORD kCreateWaitMs = 2000;
+
+// A new log gets its magic and first record in one write, through the only
+// handle that may write to it meanwhile; should that write fail the file goes
+// again. So no writer leaves an empty log behind, and a new log needs no
+// lock. 1 written, 0 failed, -1 when another writer made the file first.
+int CreateLog(const char* path, const uint8_t* magicAndRecord, DWORD size) {
+    fw::UniqueFile file(::CreateFileA(path, FILE_APPEND_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return ::GetLastError() == ERROR_FILE_EXISTS ? -1 : 0;
+    if (AppendOnce(file.get(), magicAndRecord, size)) return 1;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    return 0;
 }
 
 }  // namespace
@@ -149,7 +166,8 @@ const char* EncryptedLogPath() { return g_logPath; }
 // log is never rewritten. Whether the file is new and its magic are decided
 // under an exclusive lock on a byte of the log itself, so a new file gets its
 // magic exactly once. That lock needs no second file whose longer path might
-// not fit, and the system drops it with its holder.
+// not fit, and the system drops it with its holder. A new log is made whole,
+// magic and first record, by the one writer that creates it (CreateLog).
 int WriteEncryptedLogRecord(const char* fileName, const char* text) {
     // Without a name the record would go to whichever log was written last.
     if (!fileName || !text) return 0;
@@ -183,14 +201,27 @@ int WriteEncryptedLogRecord(const char* fileName, const char* text) {
         if (!CreateFolderChain(folder)) return 0;
     }
 
-    // Reading is asked for only because the system locks no range for a
-    // handle without read or write access; the handle never reads.
-    fw::UniqueFile file(::CreateFileA(path, FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr));
-    if (!file) return 0;
-    const bool locked = LockLog(file.get());
-    int result = AppendRecord(file.get(), locked, out, 4 + recordLength);
-    if (locked) UnlockLog(file.get());
-    return result;
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        // Reading is asked for only because the system locks no range for a
+        // handle without read or write access; the handle never reads.
+        fw::UniqueFile file(::CreateFileA(path, FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            const bool locked = LockLog(file.get());
+            int result = AppendRecord(file.get(), locked, out, 4 + recordLength);
+            if (locked) UnlockLog(file.get());
+            return result;
+        }
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            const int created = CreateLog(path, out, sizeof(kFileMagic) + 4 + recordLength);
+            if (created >= 0) return created;
+        } else if (error != ERROR_SHARING_VIOLATION || ::GetTickCount() - start >= kCreateWaitMs) {
+            return 0;  // a sharing violation is a new log's creator at work
+        } else {
+            ::Sleep(1);
+        }
+    }
 }
