@@ -86,7 +86,7 @@ bool LogReader::Feed(const uint8_t* data, size_t size) {
 
 bool LogReader::Finish() {
     if (fault_.found) return false;
-    if (part_ == Part::Header)
+    if (part_ == Part::Header && have_ > 0)
         Fail(0, "not a log file (%u bytes, shorter than the 8-byte header \"QMR!LOGS\")", static_cast<unsigned>(have_));
     else if (part_ == Part::Length && have_ > 0)
         Fail(recordOffset_, "record length field cut short by the end of the file (%u of 4 bytes)",

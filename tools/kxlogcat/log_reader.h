@@ -3,6 +3,9 @@
 // records, deciphers each and checks its lengths and its CRC-32. Safe for any
 // byte sequence: memory use is fixed, whatever the length fields say.
 //
+// A file of 0 bytes holds no records: a writer may have created it a moment
+// before writing its header and first record.
+//
 // Rules, stricter than "L bytes follow" where the writer allows nothing else:
 // - L is 8 plus a multiple of 16, at least 24 and at most 2040 (a text of
 //   2032 bytes, the longest the writer takes);

@@ -5,11 +5,13 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/exact_path.h"
 #include "framework/handles.h"
 #include "tools/kxlogcat/log_reader.h"
 
@@ -50,8 +52,29 @@ constexpr const char* kHelp =
     "the byte offset of the faulty record (0 for a file that is not a log);\n"
     "the good records before it have been printed, and the next file is read.\n"
     "\n"
+    "A file of 0 bytes holds no records.\n"
+    "\n"
     "Exit code: 0 when every record of every file is good; 1 for a bad command\n"
-    "line; 2 when a file could not be read or has a fault.\n";
+    "line; 2 when a file could not be read or has a fault, or when the output\n"
+    "could not be written (a full disk, a closed pipe).\n";
+
+// The errno of the first failed write to standard output, 0 while none has
+// failed. Nothing written after it would arrive, so the run ends.
+int g_outputError = 0;
+
+bool Print(const std::string& text) {
+    if (g_outputError == 0 && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+        g_outputError = errno ? errno : EIO;
+    return g_outputError == 0;
+}
+
+// Standard output flushed; false, with a message, when any of it was lost.
+bool OutputComplete() {
+    if (g_outputError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout))) g_outputError = errno ? errno : EIO;
+    if (g_outputError == 0) return true;
+    std::fprintf(stderr, "kxlogcat: cannot write the output: %s\n", std::strerror(g_outputError));
+    return false;
+}
 
 // What the system says about `error`, without its line end.
 std::string SystemMessage(DWORD error) {
@@ -80,17 +103,18 @@ void ReportAt(const char* path, uint64_t offset, const std::string& what) {
 // Prints every good record of one file; false when the file could not be
 // read or has a fault.
 bool PrintLog(const char* path, bool csv) {
-    fw::UniqueFile file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // By its exact name: "nul.log" is a file here, not the null device.
+    fw::UniqueFile file(OpenExactFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      FILE_FLAG_SEQUENTIAL_SCAN));
     if (!file) {
-        Report(path, "cannot open: " + SystemMessage(::GetLastError()));
+        const DWORD error = ::GetLastError();
+        Report(path, "cannot open: " + (error == ERROR_BAD_FILE_TYPE ? "not a file" : SystemMessage(error)));
         return false;
     }
 
     LogReader reader([csv](const LogRecord& record) {
         std::string line = csv ? FormatCsvRow(record.text, record.length) : FormatPlainLine(record.text, record.length);
-        line += "\r\n";
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        Print(line + "\r\n");
     });
     std::vector<uint8_t> buffer(kReadChunk);
     uint64_t offset = 0;
@@ -103,6 +127,7 @@ bool PrintLog(const char* path, bool csv) {
         if (got == 0) break;
         offset += got;
         if (!reader.Feed(buffer.data(), got)) break;
+        if (g_outputError) return false;
     }
     if (!reader.Finish()) {
         ReportAt(path, reader.Fault().offset, reader.Fault().message);
@@ -124,8 +149,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "/?") == 0) {
-            std::fputs(kHelp, stdout);
-            return kExitGood;
+            Print(kHelp);
+            return OutputComplete() ? kExitGood : kExitBadInput;
         }
         if (std::strcmp(arg, "--csv") == 0) {
             csv = true;
@@ -144,6 +169,7 @@ int main(int argc, char** argv) {
     int status = kExitGood;
     for (const char* path : files) {
         if (!PrintLog(path, csv)) status = kExitBadInput;
+        if (g_outputError) break;
     }
-    return status;
+    return OutputComplete() ? status : kExitBadInput;
 }
