@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace kxtest {
 
@@ -19,145 +20,105 @@ std::string ThisProgram() {
     return path;
 }
 
+// Calls `visit(name, isFolder)` for each entry of the folder but . and ..
+template <typename Visit>
+void ForEachEntry(const std::string& folder, Visit visit) {
+    WIN32_FIND_DATAA entry;
+    HANDLE find = ::FindFirstFileA((folder + "\\*").c_str(), &entry);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileA(find, &entry))
+        if (std::strcmp(entry.cFileName, ".") != 0 && std::strcmp(entry.cFileName, "..") != 0)
+            visit(std::string(entry.cFileName), (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+}
+
+// A value of HKLM in the 64-bit view, written (creating its key) or read.
+bool Value(bool write, const std::string& key, const std::string& value, DWORD type, void* data, DWORD size) {
+    HKEY handle = nullptr;
+    const REGSAM access = (write ? KEY_SET_VALUE : KEY_QUERY_VALUE) | KEY_WOW64_64KEY;
+    if ((write ? ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, access, nullptr, &handle, nullptr)
+               : ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, access, &handle)) != ERROR_SUCCESS)
+        return false;
+    const LONG status = write ? ::RegSetValueExA(handle, value.c_str(), 0, type, static_cast<BYTE*>(data), size)
+                              : ::RegQueryValueExA(handle, value.c_str(), nullptr, nullptr, static_cast<BYTE*>(data), &size);
+    ::RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA entry;
-    HANDLE find = ::FindFirstFileA((folder + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = entry.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string path = folder + "\\" + name;
-            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(path);
-            else
-                ::DeleteFileA(path.c_str());
-        } while (::FindNextFileA(find, &entry));
-        ::FindClose(find);
-    }
+    ForEachEntry(folder, [&](const std::string& name, bool isFolder) {
+        const std::string path = folder + "\\" + name;
+        ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        isFolder ? RemoveTree(path) : static_cast<void>(::DeleteFileA(path.c_str()));
+    });
     ::RemoveDirectoryA(folder.c_str());
 }
 
-namespace {
-
-void CopyFolder(const std::string& from, const std::string& to) {
-    ::CreateDirectoryA(to.c_str(), nullptr);
-    WIN32_FIND_DATAA entry;
-    HANDLE find = ::FindFirstFileA((from + "\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            ::CopyFileA((from + "\\" + entry.cFileName).c_str(), (to + "\\" + entry.cFileName).c_str(), FALSE);
-    } while (::FindNextFileA(find, &entry));
-    ::FindClose(find);
+std::string Listing(const std::string& folder) {
+    std::string names;
+    ForEachEntry(folder, [&](const std::string& name, bool) { names += name + "|"; });
+    return names;
 }
 
-HKEY OpenKey(const std::string& key, REGSAM access) {
-    HKEY handle = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, access | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS)
-        return nullptr;
-    return handle;
-}
-
-bool SetValue(const std::string& key, const std::string& value, DWORD type, const void* data, DWORD size) {
-    HKEY handle = nullptr;
-    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
-                          &handle, nullptr) != ERROR_SUCCESS)
-        return false;
-    bool ok = ::RegSetValueExA(handle, value.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
-    ::RegCloseKey(handle);
-    return ok;
-}
-
-// Environment block of the caller with `changes` applied (names compared
-// without regard to case, as Windows does).
-std::string BuildEnvironment(const std::map<std::string, std::string>& changes) {
-    std::map<std::string, std::string> merged;
-    auto upper = [](std::string text) {
-        for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return text;
-    };
-    std::map<std::string, std::string> names;  // upper-case name -> spelling
-    char* block = ::GetEnvironmentStringsA();
-    for (const char* p = block; *p; p += std::strlen(p) + 1) {
-        const char* equals = std::strchr(p + 1, '=');  // entries like "=C:=C:\" start with '='
-        if (!equals) continue;
-        std::string name(p, equals - p);
-        names[upper(name)] = name;
-        merged[upper(name)] = equals + 1;
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, end - start - (end > start && text[end - 1] == '\r')));
     }
-    ::FreeEnvironmentStringsA(block);
-    for (const auto& [name, value] : changes) {
-        names[upper(name)] = name;
-        merged[upper(name)] = value;
-    }
-    std::string result;
-    for (const auto& [key, value] : merged) result += names[key] + "=" + value + '\0';
-    result += '\0';
-    return result;
+    return lines;
 }
-
-}  // namespace
 
 std::string BuildFolder() {
-    std::string path = ThisProgram();
+    const std::string path = ThisProgram();
     return path.substr(0, path.find_last_of('\\'));
 }
 
 std::string ReadFile(const std::string& path) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return {};
     std::string content;
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), file)) > 0) content.append(buffer, n);
-    std::fclose(file);
+    if (FILE* file = std::fopen(path.c_str(), "rb")) {
+        char buffer[65536];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), file)) > 0;) content.append(buffer, n);
+        std::fclose(file);
+    }
     return content;
 }
 
 bool WriteFile(const std::string& path, const std::string& content) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
-    bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    const bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
     return std::fclose(file) == 0 && ok;
 }
 
 bool FileExists(const std::string& path) {
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool FolderExists(const std::string& path) {
-    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 DWORD FileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return data.nFileSizeLow;
+    return ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
 }
 
 TempInstallDir::TempInstallDir(bool withProgram) {
     char temp[MAX_PATH] = {};
     ::GetTempPathA(sizeof(temp), temp);
     static unsigned counter = 0;
-    for (;;) {
-        char name[MAX_PATH];
-        std::snprintf(name, sizeof(name), "%skxtest_%lu_%u", temp, ::GetCurrentProcessId(), counter++);
-        if (::CreateDirectoryA(name, nullptr)) {
-            path_ = name;
-            break;
-        }
-        if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
+    for (DWORD error = ERROR_ALREADY_EXISTS; path_.empty() && error == ERROR_ALREADY_EXISTS; error = ::GetLastError()) {
+        const std::string name = temp + ("kxtest_" + std::to_string(::GetCurrentProcessId())) + "_" + std::to_string(counter++);
+        if (::CreateDirectoryA(name.c_str(), nullptr)) path_ = name;
     }
     if (!withProgram || path_.empty()) return;
-    std::string build = BuildFolder();
-    ::CopyFileA((build + "\\kxscan.exe").c_str(), File("kxscan.exe").c_str(), FALSE);
-    ::CopyFileA((build + "\\update.exe").c_str(), File("update.exe").c_str(), FALSE);
-    CopyFolder(build + "\\locale", File("locale"));
+    CopyFromBuild("kxscan.exe");
+    CopyFromBuild("update.exe");
+    ForEachEntry(BuildFolder() + "\\locale", [&](const std::string& name, bool) { CopyFromBuild("locale\\" + name); });
 }
 
 TempInstallDir::~TempInstallDir() {
@@ -165,11 +126,14 @@ TempInstallDir::~TempInstallDir() {
 }
 
 bool TempInstallDir::Write(const std::string& relative, const std::string& content) const {
-    std::string path = File(relative);
-    for (size_t slash = path.find('\\', path_.size() + 1); slash != std::string::npos;
-         slash = path.find('\\', slash + 1))
+    const std::string path = File(relative);
+    for (size_t slash = path.find('\\', path_.size() + 1); slash != std::string::npos; slash = path.find('\\', slash + 1))
         ::CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
     return WriteFile(path, content);
+}
+
+bool TempInstallDir::CopyFromBuild(const std::string& relative) const {
+    return Write(relative, "") && ::CopyFileA((BuildFolder() + "\\" + relative).c_str(), File(relative).c_str(), FALSE);
 }
 
 void TempInstallDir::Register() const { RegSetString("SOFTWARE\\Tarnwick Systems\\Korvex", "InstallPath", path_); }
@@ -181,50 +145,34 @@ ScopedHklmKey::ScopedHklmKey(std::string subkey) : subkey_(std::move(subkey)) {
 ScopedHklmKey::~ScopedHklmKey() { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, subkey_.c_str()); }
 
 bool RegSetString(const std::string& key, const std::string& value, const std::string& data) {
-    return SetValue(key, value, REG_SZ, data.c_str(), static_cast<DWORD>(data.size()));
+    return Value(true, key, value, REG_SZ, const_cast<char*>(data.c_str()), static_cast<DWORD>(data.size()));
 }
 
 bool RegSetDword(const std::string& key, const std::string& value, DWORD data) {
-    return SetValue(key, value, REG_DWORD, &data, sizeof(data));
+    return Value(true, key, value, REG_DWORD, &data, sizeof(data));
 }
 
 bool RegGetString(const std::string& key, const std::string& value, std::string* data) {
-    HKEY handle = OpenKey(key, KEY_QUERY_VALUE);
-    if (!handle) return false;
     char buffer[4096] = {};
-    DWORD size = sizeof(buffer) - 1;
-    DWORD type = 0;
-    bool ok = ::RegQueryValueExA(handle, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) ==
-              ERROR_SUCCESS;
-    ::RegCloseKey(handle);
-    if (ok) data->assign(buffer, std::strlen(buffer));
-    return ok;
+    if (!Value(false, key, value, REG_SZ, buffer, sizeof(buffer) - 1)) return false;
+    *data = buffer;
+    return true;
 }
 
 bool RegGetDword(const std::string& key, const std::string& value, DWORD* data) {
-    HKEY handle = OpenKey(key, KEY_QUERY_VALUE);
-    if (!handle) return false;
-    DWORD size = sizeof(*data);
-    bool ok = ::RegQueryValueExA(handle, value.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) ==
-              ERROR_SUCCESS;
-    ::RegCloseKey(handle);
-    return ok;
+    return Value(false, key, value, REG_DWORD, data, sizeof(*data));
 }
 
 bool RegKeyExists(const std::string& key) {
-    HKEY handle = OpenKey(key, KEY_QUERY_VALUE);
-    if (handle) ::RegCloseKey(handle);
-    return handle != nullptr;
+    HKEY handle = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS)
+        return false;
+    ::RegCloseKey(handle);
+    return true;
 }
 
 ChildProcess::~ChildProcess() {
-    if (process_) {
-        DWORD code = 0;
-        if (::GetExitCodeProcess(process_, &code) && code == STILL_ACTIVE) {
-            ::TerminateProcess(process_, 1);
-            ::WaitForSingleObject(process_, 5000);
-        }
-    }
+    if (process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) Wait(0);
     if (reader_.joinable()) reader_.join();
     if (outputRead_) ::CloseHandle(outputRead_);
     if (process_) ::CloseHandle(process_);
@@ -236,19 +184,23 @@ bool ChildProcess::Start(const std::string& commandLine, const std::string& fold
     HANDLE outputWrite = nullptr;
     if (!::CreatePipe(&outputRead_, &outputWrite, &inherit, 0)) return false;
     ::SetHandleInformation(outputRead_, HANDLE_FLAG_INHERIT, 0);
-
+    // The child inherits this process's environment, changed for the moment of its creation.
+    std::map<std::string, std::optional<std::string>> saved;
+    for (const auto& [name, value] : environment) {
+        char old[32767];
+        saved[name] = ::GetEnvironmentVariableA(name.c_str(), old, sizeof(old)) ? std::optional<std::string>(old) : std::nullopt;
+        ::SetEnvironmentVariableA(name.c_str(), value.c_str());
+    }
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = outputWrite;
-    startup.hStdError = outputWrite;
+    startup.hStdOutput = startup.hStdError = outputWrite;
     PROCESS_INFORMATION info{};
     std::string line = commandLine;
-    std::string block = environment.empty() ? std::string() : BuildEnvironment(environment);
-    BOOL ok = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0,
-                               block.empty() ? nullptr : block.data(), folder.empty() ? nullptr : folder.c_str(),
-                               &startup, &info);
+    const BOOL ok = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                     folder.empty() ? nullptr : folder.c_str(), &startup, &info);
+    for (const auto& [name, value] : saved) ::SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
     ::CloseHandle(outputWrite);
     if (!ok) return false;
     ::CloseHandle(info.hThread);
@@ -256,63 +208,50 @@ bool ChildProcess::Start(const std::string& commandLine, const std::string& fold
     pid_ = info.dwProcessId;
     reader_ = std::thread([this] {
         char buffer[4096];
-        DWORD n = 0;
-        while (::ReadFile(outputRead_, buffer, sizeof(buffer), &n, nullptr) && n > 0) output_.append(buffer, n);
+        for (DWORD n = 0; ::ReadFile(outputRead_, buffer, sizeof(buffer), &n, nullptr) && n > 0;) output_.append(buffer, n);
     });
     return true;
 }
 
 bool ChildProcess::Wait(DWORD timeoutMs) {
     if (!process_) return false;
-    bool finished = ::WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
-    if (!finished) {
-        ::TerminateProcess(process_, 0xDEAD);
-        ::WaitForSingleObject(process_, 5000);
-    }
+    const bool finished = ::WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+    if (!finished) ::TerminateProcess(process_, 0xDEAD);
+    ::WaitForSingleObject(process_, 5000);
     ::GetExitCodeProcess(process_, &exitCode_);
     if (reader_.joinable()) reader_.join();
     return finished;
 }
 
-namespace {
-struct WindowSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindProcessWindow(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<WindowSearch*>(data);
+// Looks for a dialog of the process search->first; stops at the first.
+static BOOL CALLBACK FindDialogOf(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<std::pair<DWORD, HWND>*>(data);
     DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
     char className[16] = {};
+    ::GetWindowThreadProcessId(window, &owner);
     ::GetClassNameA(window, className, sizeof(className));
-    if (owner != search->pid || std::strcmp(className, "#32770") != 0) return TRUE;
-    search->found = window;
-    return FALSE;
+    if (owner == search->first && std::strcmp(className, "#32770") == 0) search->second = window;
+    return !search->second;
 }
-}  // namespace
 
 HWND ChildProcess::FindWindow(DWORD timeoutMs) const {
-    WindowSearch search{pid_, nullptr};
-    DWORD start = ::GetTickCount();
+    std::pair<DWORD, HWND> search{pid_, nullptr};
     // A dialog exists before its initialisation has placed it; once the
     // process waits for input, its modal loop runs.
     ::WaitForInputIdle(process_, timeoutMs);
-    do {
-        ::EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.found) return search.found;
-        if (::WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) return nullptr;
-    } while (::GetTickCount() - start < timeoutMs);
-    return nullptr;
+    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs;) {
+        ::EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&search));
+        if (search.second || ::WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) break;
+    }
+    return search.second;
 }
 
 RunResult Run(const std::string& commandLine, DWORD timeoutMs, const std::string& folder,
               const std::map<std::string, std::string>& environment) {
     RunResult result;
     ChildProcess child;
-    DWORD start = ::GetTickCount();
-    result.started = child.Start(commandLine, folder, environment);
-    if (!result.started) return result;
+    const DWORD start = ::GetTickCount();
+    if (!(result.started = child.Start(commandLine, folder, environment))) return result;
     result.finished = child.Wait(timeoutMs);
     result.elapsedMs = ::GetTickCount() - start;
     result.exitCode = child.ExitCode();
@@ -322,26 +261,23 @@ RunResult Run(const std::string& commandLine, DWORD timeoutMs, const std::string
 
 bool StartKxscan(ChildProcess* child, const TempInstallDir& install, const std::string& args,
                  const std::map<std::string, std::string>& environment) {
-    std::string line = Quote(install.File("kxscan.exe"));
-    if (!args.empty()) line += " " + args;
-    return child->Start(line, install.Path(), environment);
+    return child->Start(Quote(install.File("kxscan.exe")) + (args.empty() ? "" : " " + args), install.Path(), environment);
 }
 
+// A box is found by its title while it is still being set up: only once it
+// is shown are its text and buttons in place, so it is answered only then.
 MessageBoxAnswerer::MessageBoxAnswerer(std::string title, int button, DWORD timeoutMs) {
     thread_ = std::thread([this, title = std::move(title), button, timeoutMs] {
-        DWORD start = ::GetTickCount();
-        while (!stop_ && ::GetTickCount() - start < timeoutMs) {
+        for (DWORD start = ::GetTickCount(); !stop_ && ::GetTickCount() - start < timeoutMs; ::Sleep(20)) {
             HWND box = ::FindWindowA("#32770", title.c_str());
             HWND target = box ? ::GetDlgItem(box, button) : nullptr;
-            if (target) {
-                char text[1024] = {};
-                ::GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));  // the static text of a message box
-                text_ = text;
-                ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(target));
-                answered_ = true;
-                return;
-            }
-            ::Sleep(20);
+            if (!target || !::IsWindowVisible(box)) continue;
+            char text[1024] = {};
+            ::GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));  // the static text of a message box
+            text_ = text;
+            answered_ = true;
+            ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(target));
+            return;
         }
     });
 }
@@ -352,8 +288,7 @@ MessageBoxAnswerer::~MessageBoxAnswerer() {
 }
 
 void ClickButton(HWND dialog, int id) {
-    ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+    ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
 }
 
 bool RegisterProbe(const char* name, ProbeFunction function) {
@@ -361,20 +296,14 @@ bool RegisterProbe(const char* name, ProbeFunction function) {
     return true;
 }
 
-static std::string ProbeCommandLine(const std::string& name, const std::vector<std::string>& args) {
-    std::string line = Quote(ThisProgram());
-    line += " --probe ";
-    line += name;
-    for (const auto& arg : args) {
-        line += ' ';
-        line += Quote(arg);
-    }
+std::string ProbeCommandLine(const std::string& name, const std::vector<std::string>& args, const std::string& program) {
+    std::string line = Quote(program.empty() ? ThisProgram() : program) + " --probe " + name;
+    for (const auto& arg : args) line.append(" ").append(Quote(arg));
     return line;
 }
 
 RunResult RunProbe(const std::string& name, const std::vector<std::string>& args,
-                   const std::map<std::string, std::string>& environment, DWORD timeoutMs,
-                   const std::string& folder) {
+                   const std::map<std::string, std::string>& environment, DWORD timeoutMs, const std::string& folder) {
     return Run(ProbeCommandLine(name, args), timeoutMs, folder, environment);
 }
 
@@ -384,24 +313,15 @@ bool StartProbe(ChildProcess* child, const std::string& name, const std::vector<
 }
 
 int RunProbeMain(int argc, char** argv) {
-    auto found = Probes().find(argv[2]);
+    const auto found = Probes().find(argv[2]);
     if (found == Probes().end()) {
         std::fprintf(stderr, "no probe named %s\n", argv[2]);
         return 99;
     }
-    std::vector<std::string> args(argv + 3, argv + argc);
-    int code = found->second(args);
+    const int code = found->second(std::vector<std::string>(argv + 3, argv + argc));
     std::fflush(stdout);
     return code;
 }
-
-namespace {
-std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-}  // namespace
 
 // Wine starts a Windows child with the Unix environment of its parent, not
 // with the block given to CreateProcess, so LANG cannot be handed to a probe
@@ -411,52 +331,40 @@ std::string ShellQuote(const std::string& text) {
 // Unix child. An empty locale clears the language variables: en-US.
 RunResult RunProbeInLocale(const std::string& locale, const std::string& name, const std::vector<std::string>& args,
                            DWORD timeoutMs) {
-    RunResult result;
+    auto shellQuote = [](const std::string& text) {
+        std::string quoted = "'";
+        for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return quoted + "'";
+    };
     static unsigned counter = 0;
-    char folderName[64];
-    std::snprintf(folderName, sizeof(folderName), "kxscan_locale_%lu_%u", ::GetCurrentProcessId(), counter++);
-    const std::string folder = std::string("Z:\\tmp\\") + folderName;
-    const std::string unixFolder = std::string("/tmp/") + folderName;
+    const std::string folderName = "kxscan_locale_" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(counter++);
+    const std::string folder = "Z:\\tmp\\" + folderName, out = "/tmp/" + folderName + "/";
+    RunResult result;
     if (!FileExists("Z:\\bin\\sh") || !::CreateDirectoryA(folder.c_str(), nullptr)) return result;
-
-    std::string script;
-    if (locale.empty()) {
-        script = "LC_ALL= LANG= LC_MESSAGES= LC_CTYPE= ";
-    } else {
-        const char* locales = std::getenv("KXSCAN_LOCPATH");
-        std::string value = locale + ".UTF-8";
-        script = "LOCPATH=" + ShellQuote(locales ? locales : "") + " LANG=" + value + " LC_ALL=" + value + " ";
-    }
-    script += "timeout " + std::to_string(timeoutMs / 1000 + 1) + " /usr/lib/wine/wine64 ";
-    script += ShellQuote(ThisProgram());
-    script += " --probe ";
-    script += ShellQuote(name);
-    for (const std::string& arg : args) {
-        script += ' ';
-        script += ShellQuote(arg);
-    }
-    script += " >" + unixFolder + "/out 2>&1; echo $? >" + unixFolder + "/code.part; mv " + unixFolder +
-              "/code.part " + unixFolder + "/code";
-
+    const char* locales = std::getenv("KXSCAN_LOCPATH");
+    std::string script = locale.empty() ? "LC_ALL= LANG= LC_MESSAGES= LC_CTYPE= "
+                                        : "LOCPATH=" + shellQuote(locales ? locales : "") + " LANG=" + locale +
+                                              ".UTF-8 LC_ALL=" + locale + ".UTF-8 ";
+    script += "timeout " + std::to_string(timeoutMs / 1000 + 1) + " /usr/lib/wine/wine64 " + shellQuote(ThisProgram()) +
+              " --probe " + shellQuote(name);
+    for (const std::string& arg : args) script.append(" ").append(shellQuote(arg));
+    script += " >" + out + "out 2>&1; echo $? >" + out + "code.part; mv " + out + "code.part " + out + "code";
     std::string command = "Z:\\bin\\sh -c " + Quote(script);
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    result.started =
-        ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info) != 0;
+    result.started = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
     if (info.hProcess) ::CloseHandle(info.hProcess);
     if (info.hThread) ::CloseHandle(info.hThread);
-    DWORD start = ::GetTickCount();
-    while (result.started && !FileExists(folder + "\\code") && ::GetTickCount() - start < timeoutMs + 5000)
+    for (DWORD start = ::GetTickCount(); result.started && !FileExists(folder + "\\code");) {
+        if (::GetTickCount() - start > timeoutMs + 5000) break;
         ::Sleep(20);
-    result.elapsedMs = ::GetTickCount() - start;
-    std::string code = ReadFile(folder + "\\code");
+    }
+    const std::string code = ReadFile(folder + "\\code");
     result.finished = !code.empty();
     result.exitCode = static_cast<DWORD>(std::strtoul(code.c_str(), nullptr, 10));
     result.output = ReadFile(folder + "\\out");
-    ::DeleteFileA((folder + "\\out").c_str());
-    ::DeleteFileA((folder + "\\code").c_str());
-    ::RemoveDirectoryA(folder.c_str());
+    RemoveTree(folder);
     return result;
 }
 
@@ -465,19 +373,11 @@ std::string Quote(const std::string& argument) {
     std::string quoted = "\"";
     size_t backslashes = 0;
     for (char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-        } else if (c == '"') {
-            quoted.append(backslashes + 1, '\\');  // double the run already written, escape the quote
-            backslashes = 0;
-        } else {
-            backslashes = 0;
-        }
+        if (c == '"') quoted.append(backslashes + 1, '\\');  // double the run already written, escape the quote
+        backslashes = c == '\\' ? backslashes + 1 : 0;
         quoted += c;
     }
-    quoted.append(backslashes, '\\');
-    quoted += '"';
-    return quoted;
+    return quoted + std::string(backslashes, '\\') + '"';
 }
 
 }  // namespace kxtest

@@ -16,7 +16,7 @@
 namespace kxtest {
 
 // Folder of the running test program (the build tree, where kxscan.exe,
-// update.exe and locale\ lie too).
+// update.exe, kxsoc.dll and locale\ lie too).
 std::string BuildFolder();
 
 // Reads or writes a whole file; Read gives "" when the file cannot be read.
@@ -27,6 +27,10 @@ bool FolderExists(const std::string& path);
 DWORD FileSize(const std::string& path);
 // Deletes a folder with everything in it (read-only files too).
 void RemoveTree(const std::string& folder);
+// The names in a folder, sorted, each followed by "|"; "" for none.
+std::string Listing(const std::string& folder);
+// The lines of a text, each without its "\n" or "\r\n".
+std::vector<std::string> Lines(const std::string& text);
 
 // A fresh folder under the temporary folder, laid out as an installation:
 // kxscan.exe, update.exe and locale\ copied from the build. Removed with
@@ -41,9 +45,12 @@ public:
 
     const std::string& Path() const { return path_; }
     std::string File(const std::string& relative) const { return path_ + "\\" + relative; }
+    // Writes the file, creating the folders on its way.
     bool Write(const std::string& relative, const std::string& content) const;
     std::string Read(const std::string& relative) const { return ReadFile(File(relative)); }
     bool Exists(const std::string& relative) const { return FileExists(File(relative)); }
+    // Copies a file of the build folder (kxsoc.dll, kxscan_tests.exe) here.
+    bool CopyFromBuild(const std::string& relative) const;
     // Points the product's registry value InstallPath at this folder.
     void Register() const;
 
@@ -73,8 +80,15 @@ struct ProductRegistry {
     ScopedHklmKey uninstall{"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Korvex"};
 };
 
-// Direct registry access for fixtures and checks, bypassing the code under
-// test. Reads report whether the value exists.
+// Cleared product keys and an installation registered in them.
+struct RegisteredInstall {
+    explicit RegisteredInstall(bool withProgram = false) : dir(withProgram) { dir.Register(); }
+    ProductRegistry registry;
+    TempInstallDir dir;
+};
+
+// Direct registry access (HKLM, 64-bit view) for fixtures and checks,
+// bypassing the code under test. Reads report whether the value exists.
 bool RegSetString(const std::string& key, const std::string& value, const std::string& data);
 bool RegSetDword(const std::string& key, const std::string& value, DWORD data);
 bool RegGetString(const std::string& key, const std::string& value, std::string* data);
@@ -160,6 +174,10 @@ RunResult RunProbe(const std::string& name, const std::vector<std::string>& args
 bool StartProbe(ChildProcess* child, const std::string& name, const std::vector<std::string>& args = {},
                 const std::map<std::string, std::string>& environment = {});
 int RunProbeMain(int argc, char** argv);  // called by main for "--probe NAME"
+// The command line that runs probe `name` of `program` (this test program
+// when empty).
+std::string ProbeCommandLine(const std::string& name, const std::vector<std::string>& args,
+                             const std::string& program = "");
 
 #define KX_PROBE(name)                                                               \
     static int name##_probe(const std::vector<std::string>& args);                    \
@@ -169,8 +187,8 @@ int RunProbeMain(int argc, char** argv);  // called by main for "--probe NAME"
 // Runs a probe with Wine's user-interface language and ANSI code page taken
 // from a glibc locale made by the test set-up ("ko_KR", "ja_JP", "de_DE"; ""
 // for the default en-US).
-RunResult RunProbeInLocale(const std::string& locale, const std::string& name,
-                           const std::vector<std::string>& args = {}, DWORD timeoutMs = 60000);
+RunResult RunProbeInLocale(const std::string& locale, const std::string& name, const std::vector<std::string>& args = {},
+                           DWORD timeoutMs = 60000);
 
 // Quotes one argument for a command line.
 std::string Quote(const std::string& argument);
