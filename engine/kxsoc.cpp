@@ -257,10 +257,12 @@ bool DeleteChecked(HANDLE file) {
 
 LONG Scan(const char* path, char* name, LONG* kind) {
     const SignatureSet& set = kxsoc::Signatures();
-    Buffer buffer = NewBuffer();
+    // On the caller's stack: a heap block of this size for every file cost as
+    // much as reading a large file.
+    unsigned char buffer[kBufferSize];
     fw::UniqueFile file(OpenForReading(path, 0, 0));
-    if (!buffer || !file) return kNotScanned;
-    int found = FindFirst(set, file.get(), -1, buffer.get());
+    if (!file) return kNotScanned;
+    int found = FindFirst(set, file.get(), -1, buffer);
     if (found == kReadFailed) return kNotScanned;
     if (found == kNoFinding) return 0;
     const kxsoc::Signature& signature = set.signatures[found];

@@ -1,5 +1,6 @@
 #include "engine/signatures.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -193,21 +194,66 @@ void BuildAutomaton(const std::vector<std::vector<uint8_t>>& bytes, SignatureSet
         if (set->openerCount < kMaxVectorOpeners) set->openers[set->openerCount] = static_cast<uint8_t>(b);
         ++set->openerCount;
     }
+    if (set->openerCount > kMaxVectorOpeners) return;
+    // A pattern of one byte, or too many second bytes, lets any byte follow.
+    for (int k = 0; k < set->openerCount; ++k) {
+        uint8_t* list = set->followers[k];
+        int& count = set->followerCount[k];
+        for (const auto& pattern : bytes) {
+            if (pattern[0] != set->openers[k] || (pattern.size() > 1 && std::count(list, list + count, pattern[1])))
+                continue;
+            if (pattern.size() == 1 || count == kMaxVectorFollowers) {
+                count = 0;
+                break;
+            }
+            list[count++] = pattern[1];
+        }
+    }
 }
 
-// The first byte at or after `from` that leads out of the start state, or
-// `size`. Few such bytes are looked for 16 at a time: in most files they
+// The first position at or after `from` where a match may start, or `size`.
+// None starts at a byte that opens no pattern, nor at one followed by a byte
+// that no pattern has after it; and the automaton would be in its start
+// state there. Such positions are looked for 16 at a time: in most files they
 // are rare, and this is where a scan spends its time.
 size_t SkipToOpener(const SignatureSet& set, const uint8_t* data, size_t from, size_t size) {
     if (set.openerCount == 0) return size;
 #if defined(__SSE2__)
     if (set.openerCount <= kMaxVectorOpeners) {
-        __m128i needles[kMaxVectorOpeners];
-        for (int k = 0; k < set.openerCount; ++k) needles[k] = _mm_set1_epi8(static_cast<char>(set.openers[k]));
-        for (; from + 16 <= size; from += 16) {
-            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from));
-            __m128i hits = _mm_cmpeq_epi8(block, needles[0]);
-            for (int k = 1; k < set.openerCount; ++k) hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, needles[k]));
+        // Each opener's byte and the bytes that may follow it, the list filled
+        // up with its last entry; none listed: any byte may follow.
+        const int openers = set.openerCount;
+        __m128i first[kMaxVectorOpeners];
+        __m128i second[kMaxVectorOpeners][kMaxVectorFollowers];
+        for (int k = 0; k < openers; ++k) {
+            const int count = set.followerCount[k];
+            first[k] = _mm_set1_epi8(static_cast<char>(set.openers[k]));
+            for (int f = 0; f < kMaxVectorFollowers; ++f)
+                second[k][f] = _mm_set1_epi8(static_cast<char>(count ? set.followers[k][std::min(f, count - 1)] : 0));
+        }
+        const auto load = [data](size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at)); };
+        if (openers == 1 && set.followerCount[0] == 1) {
+            // The common case, every pattern opening with the same two bytes: 32 positions a step.
+            for (; from + 33 <= size; from += 32) {
+                const int low = _mm_movemask_epi8(
+                    _mm_and_si128(_mm_cmpeq_epi8(load(from), first[0]), _mm_cmpeq_epi8(load(from + 1), second[0][0])));
+                const int high = _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(load(from + 16), first[0]),
+                                                                 _mm_cmpeq_epi8(load(from + 17), second[0][0])));
+                if (low | high) return from + static_cast<size_t>(low ? __builtin_ctz(low) : 16 + __builtin_ctz(high));
+            }
+        }
+        for (; from + 17 <= size; from += 16) {
+            const __m128i block = load(from);
+            const __m128i next = load(from + 1);
+            __m128i hits = _mm_setzero_si128();
+            for (int k = 0; k < openers; ++k) {
+                __m128i follows = _mm_set1_epi8(-1);
+                if (set.followerCount[k] > 0)
+                    follows = _mm_or_si128(
+                        _mm_or_si128(_mm_cmpeq_epi8(next, second[k][0]), _mm_cmpeq_epi8(next, second[k][1])),
+                        _mm_or_si128(_mm_cmpeq_epi8(next, second[k][2]), _mm_cmpeq_epi8(next, second[k][3])));
+                hits = _mm_or_si128(hits, _mm_and_si128(_mm_cmpeq_epi8(block, first[k]), follows));
+            }
             if (int mask = _mm_movemask_epi8(hits)) return from + static_cast<size_t>(__builtin_ctz(mask));
         }
     }

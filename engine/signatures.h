@@ -29,8 +29,10 @@ constexpr size_t kMaxSignatureLine = 2048;
 // Every pattern byte may add a state of up to 257 table entries; this keeps
 // the table within 16 MiB whatever the file holds.
 constexpr size_t kMaxPatternBytes = 16384;
-// Up to this many distinct first bytes are searched for 16 bytes at a time.
+// Up to this many distinct first bytes, each with up to that many second
+// bytes, are searched for 16 bytes at a time.
 constexpr int kMaxVectorOpeners = 8;
+constexpr int kMaxVectorFollowers = 4;
 
 struct Pattern {
     int signature;
@@ -49,7 +51,11 @@ struct SignatureSet {
     uint8_t classOf[256] = {};  // bytes that occur in no pattern share class 0
     bool opens[256] = {};       // bytes that lead out of the start state
     int openerCount = 0;        // how many bytes do
+    // For the vector search: the bytes that open a pattern, and for each the
+    // bytes a pattern may have after it (none listed: any byte may follow).
     uint8_t openers[kMaxVectorOpeners] = {};
+    uint8_t followers[kMaxVectorOpeners][kMaxVectorFollowers] = {};
+    int followerCount[kMaxVectorOpeners] = {};
     uint32_t classes = 1;
     std::vector<uint32_t> next;
     std::vector<int> terminal;  // by state: first pattern ending exactly there, -1 when none
