@@ -91,21 +91,32 @@ int AppendRecord(HANDLE file, bool locked, const uint8_t* magicAndRecord, DWORD 
     return AppendOnce(file, magicAndRecord, sizeof(kFileMagic) + recordSize) ? 1 : 0;
 }
 
-// How long a writer waits for the creator of a new log to finish its one write.
-constexpr DWORD kCreateWaitMs = 2000;
+// Writers share deleting too, so that the creator of a new log may remove it
+// again (CreateLog).
+constexpr DWORD kWriterSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// A new log gets its magic and first record in one write, through the only
-// handle that may write to it meanwhile; should that write fail the file goes
-// again. So no writer leaves an empty log behind, and a new log needs no
-// lock. 1 written, 0 failed, -1 when another writer made the file first.
-int CreateLog(const char* path, const uint8_t* magicAndRecord, DWORD size) {
-    fw::UniqueFile file(::CreateFileA(path, FILE_APPEND_DATA | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+// Reading is asked for only because the system locks no range for a handle
+// without read or write access; the handle never reads.
+constexpr DWORD kWriterAccess = FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+
+// A new log: its creator takes the lock at once, so that its magic is
+// written once however many writers open it meanwhile. A creator that
+// writes nothing (no lock, a failed write) removes the file again while it
+// is still empty, so that no empty log is left behind. 1 written, 0 not,
+// -1 when another writer made the file first.
+int CreateLog(const char* path, const uint8_t* magicAndRecord, DWORD recordSize) {
+    fw::UniqueFile file(
+        ::CreateFileA(path, kWriterAccess | DELETE, kWriterSharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return ::GetLastError() == ERROR_FILE_EXISTS ? -1 : 0;
-    if (AppendOnce(file.get(), magicAndRecord, size)) return 1;
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
-    return 0;
+    const bool locked = LockLog(file.get());
+    const int result = AppendRecord(file.get(), locked, magicAndRecord, recordSize);
+    LARGE_INTEGER size{};
+    if (!result && ::GetFileSizeEx(file.get(), &size) && size.QuadPart == 0) {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    }
+    if (locked) UnlockLog(file.get());
+    return result;
 }
 
 }  // namespace
@@ -166,8 +177,8 @@ const char* EncryptedLogPath() { return g_logPath; }
 // log is never rewritten. Whether the file is new and its magic are decided
 // under an exclusive lock on a byte of the log itself, so a new file gets its
 // magic exactly once. That lock needs no second file whose longer path might
-// not fit, and the system drops it with its holder. A new log is made whole,
-// magic and first record, by the one writer that creates it (CreateLog).
+// not fit, and the system drops it with its holder. The writer that creates a
+// new log takes it first, and removes the log again when it wrote nothing.
 int WriteEncryptedLogRecord(const char* fileName, const char* text) {
     // Without a name the record would go to whichever log was written last.
     if (!fileName || !text) return 0;
@@ -201,27 +212,21 @@ int WriteEncryptedLogRecord(const char* fileName, const char* text) {
         if (!CreateFolderChain(folder)) return 0;
     }
 
-    const DWORD start = ::GetTickCount();
-    for (;;) {
-        // Reading is asked for only because the system locks no range for a
-        // handle without read or write access; the handle never reads.
-        fw::UniqueFile file(::CreateFileA(path, FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) {
-            const bool locked = LockLog(file.get());
-            int result = AppendRecord(file.get(), locked, out, 4 + recordLength);
-            if (locked) UnlockLog(file.get());
-            return result;
-        }
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) {
-            const int created = CreateLog(path, out, sizeof(kFileMagic) + 4 + recordLength);
+    // A log made, or removed again, by another writer between the two opens
+    // is opened afresh, a few times at most.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        fw::UniqueFile file(
+            ::CreateFileA(path, kWriterAccess, kWriterSharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            if (::GetLastError() != ERROR_FILE_NOT_FOUND) return 0;
+            const int created = CreateLog(path, out, 4 + recordLength);
             if (created >= 0) return created;
-        } else if (error != ERROR_SHARING_VIOLATION || ::GetTickCount() - start >= kCreateWaitMs) {
-            return 0;  // a sharing violation is a new log's creator at work
-        } else {
-            ::Sleep(1);
+            continue;
         }
+        const bool locked = LockLog(file.get());
+        int result = AppendRecord(file.get(), locked, out, 4 + recordLength);
+        if (locked) UnlockLog(file.get());
+        return result;
     }
+    return 0;
 }
