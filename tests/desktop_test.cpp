@@ -89,50 +89,28 @@ bool AnswerBox(const KxscanRun& run, const char* key) {
 
 bool WaitForCaption(const KxscanRun& run, int id, const char* key) { return run.WaitForText(id, ScannerText(key), 5000); }
 
+
 // Visible X windows of kxscan.exe now.
 int VisibleWindows() {
     const std::string ids = Shell("xdotool search --onlyvisible --class kxscan");
     return static_cast<int>(std::count(ids.begin(), ids.end(), '\n'));
 }
 
-std::string ScreenshotPath(const char* name) {
-    return kxtest::BuildFolder() + "\\desktop\\" + name;
-}
-
-std::string UnixPath(std::string path) {
-    char full[MAX_PATH];
-    ::GetFullPathNameA(path.c_str(), sizeof(full), full, nullptr);
-    path = full;
-    if (path.size() > 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':') path = path.substr(2);
-    for (char& c : path) c = c == '\\' ? '/' : c;
-    return path;
-}
-
 TEST(Desktop, ScreenshotOfTheRunningWindowMatchesTheLayout) {
     kxtest::KxscanRun run;
     ASSERT_TRUE(run.Start(kxtest::NumberedFiles(20, 2), "", 300));
     ::Sleep(1500);  // two findings listed and the bar on its way
-    const std::string png = UnixPath(ScreenshotPath("window_running.png"));
+    const std::string png = "desktop/window_running.png";  // beside the tests, for people to look at
     Shell("import -window root " + png);
-
-    struct Spot {
-        const char* what;
-        int x, y;      // client pixel
-        int bitmap;    // picture that must show there, at (bx, by)
-        int bx, by;
-    };
-    const Spot spots[] = {
-        {"title band", 300, 5, IDB_BACKGROUND, 300, 5},
-        {"picture beside the progress", 40, 60, IDB_BACKGROUND, 40, 60},
-        {"bottom band", 400, 285, IDB_BACKGROUND, 400, 285},
-        {"close button", 545, 11, IDB_CLOSE_NORMAL, 5, 9},
-        {"pause button face", 464, 275, IDB_BUTTON_NORMAL, 4, 6},
-        {"progress fill", 95, 80, 140, 0, 4},
-    };
-    for (const Spot& spot : spots) {
-        SCOPED_TRACE(spot.what);
-        const POINT at = Screen(run.window, spot.x, spot.y);
-        EXPECT_EQ(PixelOf(png, at.x, at.y), BitmapPixel(spot.bitmap, spot.bx, spot.by));
+    // client pixel, and the picture that must show there at (bx, by): title
+    // band, picture beside the progress, bottom band, close button, pause
+    // button face, progress fill
+    const int spots[][5] = {{300, 5, IDB_BACKGROUND, 300, 5},   {40, 60, IDB_BACKGROUND, 40, 60},
+                            {400, 285, IDB_BACKGROUND, 400, 285}, {545, 11, IDB_CLOSE_NORMAL, 5, 9},
+                            {464, 275, IDB_BUTTON_NORMAL, 4, 6},  {95, 80, 140, 0, 4}};
+    for (const auto& spot : spots) {
+        const POINT at = Screen(run.window, spot[0], spot[1]);
+        EXPECT_EQ(PixelOf(png, at.x, at.y), BitmapPixel(spot[2], spot[3], spot[4])) << spot[0] << "," << spot[1];
     }
     // The rounded corner lets the black screen show through.
     const POINT corner = Screen(run.window, 0, 0);
@@ -142,41 +120,62 @@ TEST(Desktop, ScreenshotOfTheRunningWindowMatchesTheLayout) {
 
 }  // namespace
 
-TEST(Desktop, PauseResumeStopWithNoAndYesAndDragByTheTitleBand) {
-    KxscanRun run;
-    ASSERT_TRUE(run.Start(kxtest::NumberedFiles(40), "", 150));
-    ASSERT_TRUE(run.WaitForLines("ScanVirus (", 2));
-    Click(run.window, 490, 281);
-    ASSERT_TRUE(WaitForCaption(run, 1011, "RESTART"));
-    const int paused = run.Lines("ScanVirus (");
-    ::Sleep(800);
-    EXPECT_LE(run.Lines("ScanVirus ("), paused + 1);
-    Click(run.window, 490, 281);
-    EXPECT_TRUE(WaitForCaption(run, 1011, "PAUSE"));
-    EXPECT_TRUE(run.WaitForLines("ScanVirus (", paused + 3));
-
-    Click(run.window, 561, 11);  // close: No lets the scan go on
-    ASSERT_TRUE(AnswerBox(run, "n"));
-    const int going = run.Lines("ScanVirus (");
-    EXPECT_TRUE(run.WaitForLines("ScanVirus (", going + 2));
-
-    RECT before;
-    ::GetWindowRect(run.window, &before);
-    const POINT grip = Screen(run.window, 300, 12);
+// A drag of the X server's mouse from a client point by (60, 40): how far the window moved.
+POINT Drag(HWND window, int x, int y) {
+    RECT before, after;
+    ::GetWindowRect(window, &before);
+    const POINT grip = Screen(window, x, y);
     Shell("xdotool mousemove " + std::to_string(grip.x) + " " + std::to_string(grip.y) +
           " mousedown 1 sleep 0.3 mousemove_relative -- 60 40 sleep 0.3 mouseup 1");
-    RECT after;
-    ::GetWindowRect(run.window, &after);
-    EXPECT_EQ(after.left - before.left, 60);
-    EXPECT_EQ(after.top - before.top, 40);
+    ::GetWindowRect(window, &after);
+    return {after.left - before.left, after.top - before.top};
+}
 
-    Click(run.window, 555, 281);  // cancel: Yes stops the scan, the window stays
-    ASSERT_TRUE(AnswerBox(run, "y"));
-    const std::string stopped = ScannerText("SCANCANCEL");
-    for (int wait = 0; wait < 250 && run.Text(1010).find(stopped.substr(0, 8)) == std::string::npos; ++wait) ::Sleep(20);
-    EXPECT_NE(run.Text(1010).find(stopped.substr(0, 8)), std::string::npos) << run.Text(1010);
-    EXPECT_TRUE(::IsWindowVisible(run.window));
+TEST(Desktop, KeysMoveBandPauseAndTheStopQuestionByState) {
+    KxscanRun run;
+    ASSERT_TRUE(run.Start(kxtest::NumberedFiles(50), "", 150));
+    auto scanned = [&] { return run.Lines("ScanVirus ("); };
+    ASSERT_TRUE(run.WaitForLines("ScanVirus (", 2));
+    Click(run.window, 300, 150);
+    Shell("xdotool key Escape Return");  // neither key does anything in the window
+    EXPECT_EQ(run.WaitForBox(300), nullptr);
+    const POINT band = Drag(run.window, 300, 23), below = Drag(run.window, 300, 24);
+    EXPECT_TRUE(band.x == 60 && band.y == 40 && below.x == 0 && below.y == 0);
+
+    Click(run.window, 561, 11);  // close while running: held while asked, No lets it run on
+    char question[512] = {};
+    ::GetDlgItemTextA(run.WaitForBox(), 0xFFFF, question, sizeof(question));
+    EXPECT_EQ(question, ScannerText("SCANNIG"));
+    int count = scanned();
+    ::Sleep(600);
+    EXPECT_LE(scanned(), count + 1);
+    ASSERT_TRUE(AnswerBox(run, "n"));
+    EXPECT_TRUE(run.WaitForLines("ScanVirus (", scanned() + 2));
+
+    Click(run.window, 490, 281);  // pause holds within one file, also after No
+    ASSERT_TRUE(WaitForCaption(run, 1011, "RESTART"));
+    count = scanned();
     Click(run.window, 561, 11);
+    ASSERT_TRUE(AnswerBox(run, "n"));
+    ::Sleep(600);
+    EXPECT_LE(scanned(), count + 1);
+    EXPECT_EQ(run.Text(1011), ScannerText("RESTART"));
+    Click(run.window, 490, 281);
+    EXPECT_TRUE(WaitForCaption(run, 1011, "PAUSE"));
+    EXPECT_TRUE(run.WaitForLines("ScanVirus (", count + 3));
+
+    Click(run.window, 490, 281);
+    ASSERT_TRUE(WaitForCaption(run, 1011, "RESTART"));
+    Click(run.window, 555, 281);  // cancel while paused: Enter answers Yes and releases it
+    ASSERT_TRUE(AnswerBox(run, "Return"));
+    const std::string stopped = ScannerText("SCANCANCEL").substr(0, 8);
+    for (int wait = 0; wait < 250 && run.Text(1010).find(stopped) == std::string::npos; ++wait) ::Sleep(20);
+    EXPECT_NE(run.Text(1010).find(stopped), std::string::npos) << run.Text(1010);
+    EXPECT_LT(scanned(), 50);
+    EXPECT_TRUE(::IsWindowVisible(run.window)) << "the window stays after a confirmed stop";
+    std::string lastScan;
+    EXPECT_FALSE(kxtest::RegGetString("SOFTWARE\\Tarnwick Systems\\Korvex\\Events\\status", "LastScan", &lastScan));
+    Click(run.window, 561, 11);  // no findings: a close closes
     EXPECT_TRUE(run.Ended());
 }
 

@@ -23,7 +23,8 @@ xvfb=$!
 export DISPLAY=":$display"
 nohup /usr/lib/wine/wineserver -p >/dev/null 2>&1 </dev/null &
 $wine wineboot >/dev/null 2>&1 </dev/null
-mkdir -p "$build/desktop"
+# The tests leave their screenshots in desktop/ of the build tree.
+cd "$build" && mkdir -p desktop
 status=0
 tests=$($wine "$build/kxscan_tests.exe" --gtest_list_tests --gtest_filter='Desktop*' | tr -d '\r' |
   awk '/^[^ ]/ { suite = $1 } /^  / { print suite $1 }')

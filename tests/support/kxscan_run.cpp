@@ -74,26 +74,27 @@ std::string KxscanRun::Log(const char* name) const {
         .output;
 }
 
+namespace {
+struct BoxSearch {
+    HWND window;
+    HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND candidate, LPARAM data) {
+    auto* search = reinterpret_cast<BoxSearch*>(data);
+    char name[16] = {};
+    ::GetClassNameA(candidate, name, sizeof(name));
+    if (candidate == search->window || std::string(name) != "#32770" || !::IsWindowVisible(candidate)) return TRUE;
+    search->box = candidate;
+    return FALSE;
+}
+}  // namespace
+
 HWND KxscanRun::WaitForBox(DWORD timeoutMs) const {
-    struct Search {
-        HWND window;
-        HWND box;
-    } search{window, nullptr};
+    BoxSearch search{window, nullptr};
     const DWORD thread = ::GetWindowThreadProcessId(window, nullptr);
-    for (DWORD start = ::GetTickCount(); !search.box && ::GetTickCount() - start < timeoutMs; ::Sleep(20)) {
-        ::EnumThreadWindows(
-            thread,
-            [](HWND candidate, LPARAM data) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(data);
-                char name[16] = {};
-                ::GetClassNameA(candidate, name, sizeof(name));
-                if (candidate == s->window || std::string(name) != "#32770" || !::IsWindowVisible(candidate))
-                    return TRUE;
-                s->box = candidate;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-    }
+    for (DWORD start = ::GetTickCount(); !search.box && ::GetTickCount() - start < timeoutMs; ::Sleep(20))
+        ::EnumThreadWindows(thread, FindBox, reinterpret_cast<LPARAM>(&search));
     return search.box;
 }
 

@@ -161,21 +161,23 @@ int RunWindow(TIMERPROC measure) {
     return 0;
 }
 
+struct WindowSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindScanWindow(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<WindowSearch*>(data);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != search->pid || !::GetDlgItem(window, IDC_CURRENT_FILE)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 HWND WindowOf(DWORD pid) {
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search{pid, nullptr};
-    ::EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            ::GetWindowThreadProcessId(window, &owner);
-            if (owner != s->pid || !::GetDlgItem(window, IDC_CURRENT_FILE)) return TRUE;
-            s->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{pid, nullptr};
+    ::EnumWindows(FindScanWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
