@@ -11,6 +11,7 @@ flock 9
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+"$(dirname "$0")/wine-fonts.sh"
 /usr/lib/wine/wineserver -w
 locales="$prefix/../locales"
 mkdir -p "$locales"

@@ -12,6 +12,7 @@ desktop_prefix() {
     $wine wineboot -i >/dev/null 2>&1
     # No window manager under Xvfb: unmanaged windows avoid a 2 s wait per hidden window.
     $wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    sh cmake/wine-fonts.sh
     /usr/lib/wine/wineserver -w
     touch "$WINEPREFIX/.kxscan-ready"
   fi
@@ -33,6 +34,18 @@ open_display() {
     sleep 1
     headless=1
   fi
+}
+
+# wait_for_class CLASS: sets window to the X id of the first visible window of
+# that class (a program's windows have its name), waiting up to 20 s.
+wait_for_class() {
+  window=""
+  for _ in $(seq 1 100); do
+    window=$(xdotool search --onlyvisible --class "$1" 2>/dev/null | head -n 1) && [ -n "$window" ] && return 0
+    sleep 0.2
+  done
+  echo "no window of \"$1\" appeared" >&2
+  return 1
 }
 
 # wait_for_window TITLE: sets window to the X id of the window named TITLE,
