@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "resources/resource.h"
@@ -42,6 +44,58 @@ long PixelOf(const std::string& png, int x, int y) {
     const std::string text = Shell("convert " + png + " -crop 1x1+" + std::to_string(x) + "+" + std::to_string(y) +
                                    " -depth 8 txt:- | sed -n 's/.*#\\([0-9A-Fa-f]\\{6\\}\\).*/\\1/p'");
     return text.size() >= 6 ? std::strtol(text.substr(0, 6).c_str(), nullptr, 16) : -1;
+}
+
+bool Light(COLORREF c) { return GetRValue(c) > 180 && GetGValue(c) > 180 && GetBValue(c) > 180; }
+
+// Rows of a 60 x 25 region of a PNG file where a light pixel stands over a
+// dark one of the button face (black is the face's transparent colour): the
+// caption's rows.
+int CaptionRows(const std::string& png, int x, int y) {
+    HDC face = ::CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = ::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BUTTON_NORMAL));
+    ::SelectObject(face, bitmap);
+    std::set<int> rows;
+    std::istringstream pixels(
+        Shell("convert " + png + " -crop 60x25+" + std::to_string(x) + "+" + std::to_string(y) + " -depth 8 txt:-"));
+    int column, row, r, g, b;
+    for (std::string line; std::getline(pixels, line);)
+        if (std::sscanf(line.c_str(), "%d,%d: (%d,%d,%d", &column, &row, &r, &g, &b) == 5 && Light(RGB(r, g, b)) &&
+            !Light(::GetPixel(face, column, row)) && ::GetPixel(face, column, row) != 0)
+            rows.insert(row);
+    ::DeleteDC(face);
+    ::DeleteObject(bitmap);
+    return static_cast<int>(rows.size());
+}
+
+// The same for `text` drawn white on black in the window's font: the default
+// GUI font at 12 pixels.
+int LightRowsOfText(const std::string& text) {
+    LOGFONTA font;
+    ::GetObjectA(::GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
+    font.lfHeight = 12;
+    HFONT handle = ::CreateFontIndirectA(&font);
+    HDC screen = ::GetDC(nullptr), dc = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 60, 25);
+    ::SelectObject(dc, bitmap);
+    ::SelectObject(dc, handle);
+    RECT area{0, 0, 60, 25};
+    ::FillRect(dc, &area, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+    ::SetTextColor(dc, RGB(255, 255, 255));
+    ::SetBkMode(dc, TRANSPARENT);
+    ::DrawTextA(dc, text.c_str(), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    int rows = 0;
+    for (int y = 0; y < 25; ++y)
+        for (int x = 0; x < 60; ++x)
+            if (Light(::GetPixel(dc, x, y))) {
+                ++rows;
+                break;
+            }
+    ::DeleteDC(dc);
+    ::DeleteObject(bitmap);
+    ::DeleteObject(handle);
+    ::ReleaseDC(nullptr, screen);
+    return rows;
 }
 
 // The colour of a pixel of one of the program's pictures, as 0xRRGGBB.
@@ -112,6 +166,9 @@ TEST(Desktop, ScreenshotOfTheRunningWindowMatchesTheLayout) {
         const POINT at = Screen(run.window, spot[0], spot[1]);
         EXPECT_EQ(PixelOf(png, at.x, at.y), BitmapPixel(spot[2], spot[3], spot[4])) << spot[0] << "," << spot[1];
     }
+    // The pause button's caption stands as high as in the window font.
+    const POINT pause = Screen(run.window, 460, 269);
+    EXPECT_EQ(CaptionRows(png, pause.x, pause.y), LightRowsOfText(kxtest::ScannerText("PAUSE")));
     // The rounded corner lets the black screen show through.
     const POINT corner = Screen(run.window, 0, 0);
     EXPECT_NE(BitmapPixel(IDB_BACKGROUND, 0, 0), 0);
