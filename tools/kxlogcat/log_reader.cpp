@@ -151,6 +151,13 @@ void LogReader::CheckRecord(uint32_t length) {
              static_cast<unsigned>(crc));
         return;
     }
+    // The writer fills the last block up with zeros; the CRC does not cover them.
+    for (uint32_t i = textLength; i < cipherLength; ++i) {
+        if (plain_[i] != 0) {
+            Fail(recordOffset_, "the last block is not filled up with zeros after the text");
+            return;
+        }
+    }
     sink_(LogRecord{recordOffset_, plain_, textLength});
 }
 

@@ -11,7 +11,8 @@
 //   2032 bytes, the longest the writer takes);
 // - n is at least 1 and the ciphertext is exactly the one n needs:
 //   L - 8 == 16 * ceil(n / 16);
-// - the CRC-32 of the first n deciphered bytes is the stored one.
+// - the CRC-32 of the first n deciphered bytes is the stored one, and the
+//   deciphered bytes after them are zeros, as the writer pads.
 // The first fault ends the walk; every good record before it has been given.
 #pragma once
 
