@@ -1,0 +1,15 @@
+// Option matching and the target split over any command-line argument; what
+// they give for each is tested in tests/app_test.cpp and scan_walk_test.cpp.
+#include <cstring>
+#include <string>
+
+#include "app/ansi_text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string argument(reinterpret_cast<const char*>(data), size);  // argv ends at a NUL
+    MatchCommandOption(argument.c_str());
+    SplitTargetArgument(argument.c_str(), [](void*, const char* target) {
+        if (std::strlen(target) > kMaxTargetChars || std::strchr(target, '"')) __builtin_trap();
+    }, nullptr);
+    return 0;
+}
