@@ -227,7 +227,7 @@ checks = [("large: kxsoc.dll / open-read", rate("scan-engine", "large") / rate("
           # No slower than before: equal within the noise of these machines.
           ("worst: kxsoc.dll / before", rate("scan-engine", "worst") / rate("scan-engine", "worst", "before"), 0.95)]
 for label, ratio, target in checks:
-    print("%-28s %5.2f  target >= %.1f  %s" % (label, ratio, target, "PASS" if ratio >= target else "MISS"))
+    print("%-28s %5.2f  target >= %.2f  %s" % (label, ratio, target, "PASS" if ratio >= target else "MISS"))
 for label, ratio in (("large: before / open-read", rate("scan-engine", "large", "before") / rate("openread", "large")),
                      ("worst: kxsoc.dll / open-read", rate("scan-engine", "worst") / rate("openread", "worst")),
                      ("worst: before / open-read", rate("scan-engine", "worst", "before") / rate("openread", "worst"))):
