@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
-#include <sstream>
 #include <string>
 
 #include "resources/resource.h"
@@ -39,33 +37,49 @@ std::string Shell(const std::string& command) {
     return output;
 }
 
-// The colour of a pixel of a PNG file, as 0xRRGGBB; -1 when unreadable.
-long PixelOf(const std::string& png, int x, int y) {
-    const std::string text = Shell("convert " + png + " -crop 1x1+" + std::to_string(x) + "+" + std::to_string(y) +
-                                   " -depth 8 txt:- | sed -n 's/.*#\\([0-9A-Fa-f]\\{6\\}\\).*/\\1/p'");
-    return text.size() >= 6 ? std::strtol(text.substr(0, 6).c_str(), nullptr, 16) : -1;
-}
+// A screenshot of the X screen, kept as desktop/NAME.png in the build tree
+// for people to look at, and read back as 8-bit RGB.
+struct Screenshot {
+    explicit Screenshot(const std::string& name) {
+        const std::string file = "desktop/" + name;
+        Shell("import -window root " + file + ".png && convert " + file + ".png -depth 8 rgb:" + file + ".rgb");
+        rgb = kxtest::ReadFile(kxtest::BuildFolder() + "\\desktop\\" + name + ".rgb");
+    }
+    COLORREF At(POINT p) const {
+        const size_t at = (static_cast<size_t>(p.y) * ::GetSystemMetrics(SM_CXSCREEN) + p.x) * 3;
+        return at + 2 < rgb.size() ? RGB(rgb[at], rgb[at + 1], rgb[at + 2]) : CLR_INVALID;
+    }
+    std::string rgb;
+};
 
 bool Light(COLORREF c) { return GetRValue(c) > 180 && GetGValue(c) > 180 && GetBValue(c) > 180; }
 
-// Rows of a 60 x 25 region of a PNG file where a light pixel stands over a
-// dark one of the button face (black is the face's transparent colour): the
-// caption's rows.
-int CaptionRows(const std::string& png, int x, int y) {
-    HDC face = ::CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = ::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BUTTON_NORMAL));
-    ::SelectObject(face, bitmap);
-    std::set<int> rows;
-    std::istringstream pixels(
-        Shell("convert " + png + " -crop 60x25+" + std::to_string(x) + "+" + std::to_string(y) + " -depth 8 txt:-"));
-    int column, row, r, g, b;
-    for (std::string line; std::getline(pixels, line);)
-        if (std::sscanf(line.c_str(), "%d,%d: (%d,%d,%d", &column, &row, &r, &g, &b) == 5 && Light(RGB(r, g, b)) &&
-            !Light(::GetPixel(face, column, row)) && ::GetPixel(face, column, row) != 0)
-            rows.insert(row);
-    ::DeleteDC(face);
-    ::DeleteObject(bitmap);
-    return static_cast<int>(rows.size());
+// One of the program's pictures in a memory context, for its pixels.
+struct Picture {
+    explicit Picture(int id) : bitmap(::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id))) {
+        ::SelectObject(dc, bitmap);
+    }
+    ~Picture() {
+        ::DeleteDC(dc);
+        ::DeleteObject(bitmap);
+    }
+    COLORREF At(int x, int y) const { return ::GetPixel(dc, x, y); }
+    HBITMAP bitmap;
+    HDC dc = ::CreateCompatibleDC(nullptr);
+};
+
+// Rows of the 60 x 25 button at `origin` where a light pixel stands over a
+// dark one of its face (black is the face's transparent colour): the caption.
+int CaptionRows(const Screenshot& shot, POINT origin) {
+    const Picture face(IDB_BUTTON_NORMAL);
+    int rows = 0;
+    for (int y = 0; y < 25; ++y)
+        for (int x = 0; x < 60; ++x)
+            if (Light(shot.At({origin.x + x, origin.y + y})) && !Light(face.At(x, y)) && face.At(x, y) != 0) {
+                ++rows;
+                break;
+            }
+    return rows;
 }
 
 // The same for `text` drawn white on black in the window's font: the default
@@ -96,18 +110,6 @@ int LightRowsOfText(const std::string& text) {
     ::DeleteObject(handle);
     ::ReleaseDC(nullptr, screen);
     return rows;
-}
-
-// The colour of a pixel of one of the program's pictures, as 0xRRGGBB.
-long BitmapPixel(int id, int x, int y) {
-    HBITMAP bitmap = ::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id));
-    HDC dc = ::CreateCompatibleDC(nullptr);
-    HGDIOBJ old = ::SelectObject(dc, bitmap);
-    const COLORREF colour = ::GetPixel(dc, x, y);
-    ::SelectObject(dc, old);
-    ::DeleteDC(dc);
-    ::DeleteObject(bitmap);
-    return static_cast<long>(GetRValue(colour)) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
 }
 
 // Where a client point of the window lies on the X screen.
@@ -154,25 +156,20 @@ TEST(Desktop, ScreenshotOfTheRunningWindowMatchesTheLayout) {
     kxtest::KxscanRun run;
     ASSERT_TRUE(run.Start(kxtest::NumberedFiles(20, 2), "", 300));
     ::Sleep(1500);  // two findings listed and the bar on its way
-    const std::string png = "desktop/window_running.png";  // beside the tests, for people to look at
-    Shell("import -window root " + png);
+    const Screenshot shot("window_running");
     // client pixel, and the picture that must show there at (bx, by): title
     // band, picture beside the progress, bottom band, close button, pause
     // button face, progress fill
     const int spots[][5] = {{300, 5, IDB_BACKGROUND, 300, 5},   {40, 60, IDB_BACKGROUND, 40, 60},
                             {400, 285, IDB_BACKGROUND, 400, 285}, {545, 11, IDB_CLOSE_NORMAL, 5, 9},
                             {464, 275, IDB_BUTTON_NORMAL, 4, 6},  {95, 80, 140, 0, 4}};
-    for (const auto& spot : spots) {
-        const POINT at = Screen(run.window, spot[0], spot[1]);
-        EXPECT_EQ(PixelOf(png, at.x, at.y), BitmapPixel(spot[2], spot[3], spot[4])) << spot[0] << "," << spot[1];
-    }
-    // The pause button's caption stands as high as in the window font.
-    const POINT pause = Screen(run.window, 460, 269);
-    EXPECT_EQ(CaptionRows(png, pause.x, pause.y), LightRowsOfText(kxtest::ScannerText("PAUSE")));
+    for (const auto& spot : spots)
+        EXPECT_EQ(shot.At(Screen(run.window, spot[0], spot[1])), Picture(spot[2]).At(spot[3], spot[4])) << spot[0];
+    // The pause button's caption stands as high as its text in the window font.
+    EXPECT_EQ(CaptionRows(shot, Screen(run.window, 460, 269)), LightRowsOfText(ScannerText("PAUSE")));
     // The rounded corner lets the black screen show through.
-    const POINT corner = Screen(run.window, 0, 0);
-    EXPECT_NE(BitmapPixel(IDB_BACKGROUND, 0, 0), 0);
-    EXPECT_EQ(PixelOf(png, corner.x, corner.y), 0);
+    EXPECT_NE(Picture(IDB_BACKGROUND).At(0, 0), 0u);
+    EXPECT_EQ(shot.At(Screen(run.window, 0, 0)), 0u);
 }
 
 }  // namespace
