@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/exact_path.h"
 #include "app/install_paths.h"
 #include "app/startup.h"
 #include "app/system_facilities.h"
@@ -39,8 +40,13 @@ void ScanSystemAreas(ScanJob& job) {
 }
 
 bool IsFolderTarget(const char* path) {
-    // Unreadable attributes have every bit set, so they count as a folder.
-    return (::GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY) || std::strlen(path) <= 3;
+    // By the exact name: "evil.exe." is a file, not the folder a rewritten
+    // name may miss. Unreadable attributes have every bit set, so they count
+    // as a folder.
+    wchar_t exact[kExactPathSize];
+    const DWORD attributes =
+        ExactPath(path, exact, kExactPathSize) ? ::GetFileAttributesW(exact) : INVALID_FILE_ATTRIBUTES;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) || std::strlen(path) <= 3;
 }
 
 DWORD CountTarget(const char* target, ScanJob& job) {

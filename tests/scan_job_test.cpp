@@ -81,17 +81,22 @@ TEST(ScanJobTest, ThreadsCountAndScanEveryTargetOrEndAtOnceWithoutOne) {
     EXPECT_TRUE(recorder.ended && empty.scanState == kStateScanning && recorder.calls.empty());
 
     for (const char* name : {"dir\\one", "dir\\two", "dir\\sub\\three", "single.txt"}) ASSERT_TRUE(root.Write(name, "x"));
+    // A name Win32 would rewrite, given as a target, is a file of its own.
+    const std::string trailing = root.File("trail.");
+    ::CloseHandle(::CreateFileW((L"\\\\?\\" + std::wstring(trailing.begin(), trailing.end())).c_str(), GENERIC_WRITE, 0,
+                                nullptr, CREATE_ALWAYS, 0, nullptr));
     RecordingJob full(&recorder);
-    for (const char* name : {"dir", "single.txt", "missing"}) {
+    for (const char* name : {"dir", "single.txt", "missing", "trail."}) {
         full.targets.emplace_back();
         std::snprintf(full.targets.back().path, sizeof(ScanTarget::path), "%s", root.File(name).c_str());
     }
     CountThread(&full);
-    EXPECT_TRUE(full.total == 4 && recorder.range == 4);
+    EXPECT_TRUE(full.total == 5 && recorder.range == 5);
     ScanThread(&full);
     EXPECT_EQ(recorder.calls, (std::vector<std::string>{root.File("dir\\one") + " 1 timed", root.File("dir\\sub\\three") + " 1 timed",
-                                                        root.File("dir\\two") + " 1 timed", root.File("single.txt") + " 1 timed"}));
-    EXPECT_EQ(full.filesVisited, 4u);
+                                                        root.File("dir\\two") + " 1 timed", root.File("single.txt") + " 1 timed",
+                                                        trailing + " 0 timed"}));
+    EXPECT_EQ(full.filesVisited, 5u);
     EXPECT_STREQ(full.targets[0].path, root.File("dir").c_str()) << "the list itself is not changed";
 }
 
