@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -124,14 +125,35 @@ TEST(ScanResults, RowsByKindThenOnePassWithEveryOutcomeAndTheLogs) {
     EXPECT_EQ(run.Log("virus.log"), log);
 }
 
-TEST(ScanResults, CureStopsRestartsWithoutOverlapAndLeavesTheRestRecorded) {
+TEST(ScanResults, LongStatusLineCureStopsRestartsAndAClosedWindowWaitsForItsPass) {
     KxscanRun run;
-    ASSERT_TRUE(run.Start(kxtest::NumberedFiles(5, 5), "", 400));
+    // A file of a 519-character path: with the time in front the status line
+    // is longer, and still ends in the whole name.
+    std::string deep = run.install.File("data");
+    while (deep.size() < 519 - 13) deep += "\\" + std::string(std::min<size_t>(120, 519 - 13 - deep.size() - 1), 'd');
+    deep += "\\deep_end.txt";
+    std::wstring exact = L"\\\\?\\";
+    for (char c : deep) {
+        if (c == '\\') ::CreateDirectoryW(exact.c_str(), nullptr);
+        exact += static_cast<wchar_t>(c);
+    }
+    HANDLE file = ::CreateFileW(exact.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ::WriteFile(file, "INFECTED", 8, &written, nullptr);
+    ::CloseHandle(file);
+    ASSERT_TRUE(run.Start(kxtest::NumberedFiles(4, 4), "", 400));
+    bool whole = false;
+    for (int wait = 0; wait < 150 && !whole; ++wait, ::Sleep(20)) whole = run.Text(1010).find(deep) != std::string::npos;
+    EXPECT_TRUE(whole) << deep.size() << " " << run.Text(1010);
     ASSERT_TRUE(run.WaitForText(1011, ScannerText("CURE")));
-    LVITEMA unchecked{};  // the first finding, at the bottom, stays uncured
-    unchecked.stateMask = LVIS_STATEIMAGEMASK;
-    unchecked.state = INDEXTOSTATEIMAGEMASK(1);
-    RemoteListCall(::GetDlgItem(run.window, 1003), LVM_SETITEMSTATE, 4, &unchecked, nullptr);
+    ::SendMessageA(run.window, WM_USER + 103, 1, 0);  // never a second walk
+    ::Sleep(300);
+    EXPECT_EQ(run.Lines("ScanVirus ("), 5);
+    HWND list = ::GetDlgItem(run.window, 1003);
+    LVITEMA check{};  // the first finding, at the bottom, stays uncured for now
+    check.stateMask = LVIS_STATEIMAGEMASK;
+    check.state = INDEXTOSTATEIMAGEMASK(1);
+    RemoteListCall(list, LVM_SETITEMSTATE, 4, &check, nullptr);
 
     // Cancel during a pass: no question; at most the row in progress is finished.
     kxtest::ClickButton(run.window, 1011);
@@ -151,21 +173,27 @@ TEST(ScanResults, CureStopsRestartsWithoutOverlapAndLeavesTheRestRecorded) {
     run.WaitForLines("VirusCure (", 4, 4000);
     ::Sleep(1500);
     EXPECT_TRUE(no.Answered());
-    for (int file = 100; file < 105; ++file) {
-        const std::string line = "VirusCure (8) (0) (" + run.Data("file" + std::to_string(file) + ".txt") + ")";
-        EXPECT_EQ(run.Lines(line), file == 100 ? 0 : 1) << line;
-    }
+    for (int file = 100; file < 104; ++file)
+        EXPECT_EQ(run.Lines("VirusCure (8) (0) (" + run.Data("file" + std::to_string(file) + ".txt") + ")"), 1) << file;
     EXPECT_EQ(run.Text(1005), "20%");
     EXPECT_EQ(run.Text(1001), ScannerText("CANCEL")) << "one infection left: not finished";
 
-    // Closing with an uncured row asks; Yes records it as left uncured.
+    // A close confirmed during a pass hides the window at once; the process
+    // ends once the pass has recorded its row, and nothing is left uncured.
+    check.state = INDEXTOSTATEIMAGEMASK(2);
+    RemoteListCall(list, LVM_SETITEMSTATE, 4, &check, nullptr);
+    kxtest::ClickButton(run.window, 1011);
+    ::Sleep(150);
     kxtest::MessageBoxAnswerer yes(ScannerText("TITLE"), IDYES);
-    ::PostMessageA(run.window, WM_CLOSE, 0, 0);
+    kxtest::ClickButton(run.window, 1008);
+    for (int wait = 0; wait < 100 && ::IsWindowVisible(run.window); ++wait) ::Sleep(10);
+    EXPECT_FALSE(::IsWindowVisible(run.window));
+    EXPECT_EQ(::WaitForSingleObject(run.child.Handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "still curing";
     ASSERT_TRUE(run.Ended());
     EXPECT_EQ(yes.Text(), ScannerText("NotIncurable"));
     const std::string log = run.Log("virus.log");
-    EXPECT_NE(log.find("|Test.Infected|" + Escaped(run.Data("file100.txt")) + "|0|2"), std::string::npos) << log;
-    EXPECT_EQ(log.find("|0|2", log.find("|0|2") + 1), std::string::npos) << "only the uncured row";
+    EXPECT_NE(log.find("deep_end.txt|1|2"), std::string::npos) << log;
+    EXPECT_EQ(log.find("|0|2"), std::string::npos) << log;
 }
 
 TEST(ScanEnd, AutoCureCloseWhenCleanTheCheckBoxAndNoFileVisited) {
