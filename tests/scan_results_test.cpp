@@ -130,8 +130,11 @@ TEST(ScanResults, LongStatusLineCureStopsRestartsAndAClosedWindowWaitsForItsPass
     // A file of a 519-character path: with the time in front the status line
     // is longer, and still ends in the whole name.
     std::string deep = run.install.File("data");
-    while (deep.size() < 519 - 13) deep += "\\" + std::string(std::min<size_t>(120, 519 - 13 - deep.size() - 1), 'd');
-    deep += "\\deep_end.txt";
+    while (deep.size() < 506) {
+        const size_t length = std::min<size_t>(120, 505 - deep.size());
+        deep.append(1, '\\').append(length, 'd');
+    }
+    deep.append("\\deep_end.txt");
     std::wstring exact = L"\\\\?\\";
     for (char c : deep) {
         if (c == '\\') ::CreateDirectoryW(exact.c_str(), nullptr);
