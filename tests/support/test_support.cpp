@@ -1,18 +1,20 @@
 #include "tests/support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <optional>
 
 namespace kxtest {
 
 namespace {
 
-std::map<std::string, ProbeFunction>& Probes() {
-    static std::map<std::string, ProbeFunction> probes;
-    return probes;
-}
+// Filled while the other files are initialised, so made on first use.
+std::map<std::string, ProbeFunction>& Probes() { static std::map<std::string, ProbeFunction> probes; return probes; }
 
 std::string ThisProgram() {
     char path[MAX_PATH] = {};
@@ -44,6 +46,12 @@ bool Value(bool write, const std::string& key, const std::string& value, DWORD t
     return status == ERROR_SUCCESS;
 }
 
+std::string ProbeCommandLine(const std::string& program, const std::string& name, const Strings& args) {
+    std::string line = Quote(program) + " --probe " + name;
+    for (const auto& arg : args) line.append(" ").append(Quote(arg));
+    return line;
+}
+
 }  // namespace
 
 void RemoveTree(const std::string& folder) {
@@ -61,8 +69,8 @@ std::string Listing(const std::string& folder) {
     return names;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
+Strings Lines(const std::string& text) {
+    Strings lines;
     for (size_t start = 0, end; start < text.size(); start = end + 1) {
         end = std::min(text.find('\n', start), text.size());
         lines.push_back(text.substr(start, end - start - (end > start && text[end - 1] == '\r')));
@@ -70,41 +78,41 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-std::string BuildFolder() {
-    const std::string path = ThisProgram();
-    return path.substr(0, path.find_last_of('\\'));
-}
+std::string BuildFolder() { return ThisProgram().substr(0, ThisProgram().find_last_of('\\')); }
 
 std::string ReadFile(const std::string& path) {
-    std::string content;
-    if (FILE* file = std::fopen(path.c_str(), "rb")) {
-        char buffer[65536];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof(buffer), file)) > 0;) content.append(buffer, n);
-        std::fclose(file);
-    }
-    return content;
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 bool WriteFile(const std::string& path, const std::string& content) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    const bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    return std::fclose(file) == 0 && ok;
+    std::ofstream file(path, std::ios::binary);
+    return file.write(content.data(), static_cast<std::streamsize>(content.size())).flush().good();
 }
 
-bool FileExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
+// INVALID_FILE_ATTRIBUTES has every bit set, the folder bit among them; no real attributes have the top bit.
+bool FileExists(const std::string& path) { return !(::GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY); }
 bool FolderExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return (::GetFileAttributesA(path.c_str()) & (FILE_ATTRIBUTE_DIRECTORY | 0x80000000)) == FILE_ATTRIBUTE_DIRECTORY;
 }
 
-DWORD FileSize(const std::string& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    return ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+std::string Quote(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '"') quoted.append(backslashes + 1, '\\');  // double the run already written, escape the quote
+        backslashes = c == '\\' ? backslashes + 1 : 0;
+        quoted += c;
+    }
+    return quoted + std::string(backslashes, '\\') + '"';
+}
+
+std::string Hex(const void* data, size_t length) {
+    std::string text;
+    char two[3];
+    for (size_t i = 0; i < length; ++i) text += (std::snprintf(two, sizeof(two), "%02x", static_cast<const uint8_t*>(data)[i]), two);
+    return text;
 }
 
 TempInstallDir::TempInstallDir(bool withProgram) {
@@ -138,37 +146,22 @@ bool TempInstallDir::CopyFromBuild(const std::string& relative) const {
 
 void TempInstallDir::Register() const { RegSetString("SOFTWARE\\Tarnwick Systems\\Korvex", "InstallPath", path_); }
 
-ScopedHklmKey::ScopedHklmKey(std::string subkey) : subkey_(std::move(subkey)) {
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, subkey_.c_str());
-}
-
-ScopedHklmKey::~ScopedHklmKey() { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, subkey_.c_str()); }
-
 bool RegSetString(const std::string& key, const std::string& value, const std::string& data) {
     return Value(true, key, value, REG_SZ, const_cast<char*>(data.c_str()), static_cast<DWORD>(data.size()));
 }
 
-bool RegSetDword(const std::string& key, const std::string& value, DWORD data) {
-    return Value(true, key, value, REG_DWORD, &data, sizeof(data));
-}
+bool RegSetDword(const std::string& key, const std::string& value, DWORD data) { return Value(true, key, value, REG_DWORD, &data, sizeof(data)); }
 
 bool RegGetString(const std::string& key, const std::string& value, std::string* data) {
     char buffer[4096] = {};
-    if (!Value(false, key, value, REG_SZ, buffer, sizeof(buffer) - 1)) return false;
-    *data = buffer;
-    return true;
+    return Value(false, key, value, REG_SZ, buffer, sizeof(buffer) - 1) && (*data = buffer, true);
 }
 
-bool RegGetDword(const std::string& key, const std::string& value, DWORD* data) {
-    return Value(false, key, value, REG_DWORD, data, sizeof(*data));
-}
+bool RegGetDword(const std::string& key, const std::string& value, DWORD* data) { return Value(false, key, value, REG_DWORD, data, sizeof(*data)); }
 
 bool RegKeyExists(const std::string& key) {
     HKEY handle = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS)
-        return false;
-    ::RegCloseKey(handle);
-    return true;
+    return ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &handle) == ERROR_SUCCESS && !::RegCloseKey(handle);
 }
 
 ChildProcess::~ChildProcess() {
@@ -178,8 +171,7 @@ ChildProcess::~ChildProcess() {
     if (process_) ::CloseHandle(process_);
 }
 
-bool ChildProcess::Start(const std::string& commandLine, const std::string& folder,
-                         const std::map<std::string, std::string>& environment) {
+bool ChildProcess::Start(const std::string& commandLine, const std::string& folder, const Environment& environment) {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE outputWrite = nullptr;
     if (!::CreatePipe(&outputRead_, &outputWrite, &inherit, 0)) return false;
@@ -192,9 +184,7 @@ bool ChildProcess::Start(const std::string& commandLine, const std::string& fold
         ::SetEnvironmentVariableA(name.c_str(), value.c_str());
     }
     STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.cb = sizeof(startup), startup.dwFlags = STARTF_USESTDHANDLES, startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = startup.hStdError = outputWrite;
     PROCESS_INFORMATION info{};
     std::string line = commandLine;
@@ -204,8 +194,7 @@ bool ChildProcess::Start(const std::string& commandLine, const std::string& fold
     ::CloseHandle(outputWrite);
     if (!ok) return false;
     ::CloseHandle(info.hThread);
-    process_ = info.hProcess;
-    pid_ = info.dwProcessId;
+    process_ = info.hProcess, pid_ = info.dwProcessId;
     reader_ = std::thread([this] {
         char buffer[4096];
         for (DWORD n = 0; ::ReadFile(outputRead_, buffer, sizeof(buffer), &n, nullptr) && n > 0;) output_.append(buffer, n);
@@ -223,44 +212,25 @@ bool ChildProcess::Wait(DWORD timeoutMs) {
     return finished;
 }
 
-// Looks for a dialog of the process search->first; stops at the first.
-static BOOL CALLBACK FindDialogOf(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<std::pair<DWORD, HWND>*>(data);
-    DWORD owner = 0;
-    char className[16] = {};
-    ::GetWindowThreadProcessId(window, &owner);
-    ::GetClassNameA(window, className, sizeof(className));
-    if (owner == search->first && std::strcmp(className, "#32770") == 0) search->second = window;
-    return !search->second;
-}
-
 HWND ChildProcess::FindWindow(DWORD timeoutMs) const {
-    std::pair<DWORD, HWND> search{pid_, nullptr};
     // A dialog exists before its initialisation has placed it; once the
     // process waits for input, its modal loop runs.
     ::WaitForInputIdle(process_, timeoutMs);
-    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs;) {
-        ::EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&search));
-        if (search.second || ::WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) break;
+    for (DWORD start = ::GetTickCount(), owner = 0; ::GetTickCount() - start < timeoutMs;) {
+        for (HWND window = nullptr; (window = ::FindWindowExA(nullptr, window, "#32770", nullptr));)
+            if (::GetWindowThreadProcessId(window, &owner) && owner == pid_) return window;
+        if (::WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) break;
     }
-    return search.second;
+    return nullptr;
 }
 
-RunResult Run(const std::string& commandLine, DWORD timeoutMs, const std::string& folder,
-              const std::map<std::string, std::string>& environment) {
-    RunResult result;
+RunResult Run(const std::string& commandLine, DWORD timeoutMs, const std::string& folder, const Environment& environment) {
     ChildProcess child;
-    const DWORD start = ::GetTickCount();
-    if (!(result.started = child.Start(commandLine, folder, environment))) return result;
-    result.finished = child.Wait(timeoutMs);
-    result.elapsedMs = ::GetTickCount() - start;
-    result.exitCode = child.ExitCode();
-    result.output = child.Output();
-    return result;
+    const bool started = child.Start(commandLine, folder, environment), finished = started && child.Wait(timeoutMs);
+    return {started, finished, child.ExitCode(), child.Output()};
 }
 
-bool StartKxscan(ChildProcess* child, const TempInstallDir& install, const std::string& args,
-                 const std::map<std::string, std::string>& environment) {
+bool StartKxscan(ChildProcess* child, const TempInstallDir& install, const std::string& args, const Environment& environment) {
     return child->Start(Quote(install.File("kxscan.exe")) + (args.empty() ? "" : " " + args), install.Path(), environment);
 }
 
@@ -274,110 +244,64 @@ MessageBoxAnswerer::MessageBoxAnswerer(std::string title, int button, DWORD time
             if (!target || !::IsWindowVisible(box)) continue;
             char text[1024] = {};
             ::GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));  // the static text of a message box
-            text_ = text;
-            answered_ = true;
+            text_ = text, answered_ = true;
             ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(target));
             return;
         }
     });
 }
 
-MessageBoxAnswerer::~MessageBoxAnswerer() {
-    stop_ = true;
-    thread_.join();
-}
+MessageBoxAnswerer::~MessageBoxAnswerer() { stop_ = true, thread_.join(); }
 
 void ClickButton(HWND dialog, int id) {
     ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
 }
 
-bool RegisterProbe(const char* name, ProbeFunction function) {
-    Probes()[name] = function;
-    return true;
+bool RegisterProbe(const char* name, ProbeFunction function) { return Probes().emplace(name, function).second; }
+
+RunResult RunProbe(const std::string& name, const Strings& args, const Environment& environment, DWORD timeoutMs,
+                   const std::string& program) {
+    return Run(ProbeCommandLine(program.empty() ? ThisProgram() : program, name, args), timeoutMs, "", environment);
 }
 
-std::string ProbeCommandLine(const std::string& name, const std::vector<std::string>& args, const std::string& program) {
-    std::string line = Quote(program.empty() ? ThisProgram() : program) + " --probe " + name;
-    for (const auto& arg : args) line.append(" ").append(Quote(arg));
-    return line;
-}
-
-RunResult RunProbe(const std::string& name, const std::vector<std::string>& args,
-                   const std::map<std::string, std::string>& environment, DWORD timeoutMs, const std::string& folder) {
-    return Run(ProbeCommandLine(name, args), timeoutMs, folder, environment);
-}
-
-bool StartProbe(ChildProcess* child, const std::string& name, const std::vector<std::string>& args,
-                const std::map<std::string, std::string>& environment) {
-    return child->Start(ProbeCommandLine(name, args), "", environment);
-}
-
-int RunProbeMain(int argc, char** argv) {
-    const auto found = Probes().find(argv[2]);
-    if (found == Probes().end()) {
-        std::fprintf(stderr, "no probe named %s\n", argv[2]);
-        return 99;
-    }
-    const int code = found->second(std::vector<std::string>(argv + 3, argv + argc));
-    std::fflush(stdout);
-    return code;
+bool StartProbe(ChildProcess* child, const std::string& name, const Strings& args) {
+    return child->Start(ProbeCommandLine(ThisProgram(), name, args));
 }
 
 // Wine starts a Windows child with the Unix environment of its parent, not
 // with the block given to CreateProcess, so LANG cannot be handed to a probe
 // that way. A Unix program does receive that block: /bin/sh (drive Z: is the
-// Linux root) starts the probe under the locale and hands back its output and
-// exit code in files, since Wine gives no process handle to wait on for a
-// Unix child. An empty locale clears the language variables: en-US.
-RunResult RunProbeInLocale(const std::string& locale, const std::string& name, const std::vector<std::string>& args,
-                           DWORD timeoutMs) {
-    auto shellQuote = [](const std::string& text) {
-        std::string quoted = "'";
-        for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        return quoted + "'";
-    };
+// Linux root) starts the probe under the locale. Wine gives no process handle
+// to wait on for a Unix child, so the shell hands back the probe's output and
+// then its exit code in a file it renames once complete. An empty locale
+// clears the language variables: en-US.
+RunResult RunProbeInLocale(const std::string& locale, const std::string& name, const Strings& args, DWORD timeoutMs) {
     static unsigned counter = 0;
-    const std::string folderName = "kxscan_locale_" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(counter++);
-    const std::string folder = "Z:\\tmp\\" + folderName, out = "/tmp/" + folderName + "/";
-    RunResult result;
-    if (!FileExists("Z:\\bin\\sh") || !::CreateDirectoryA(folder.c_str(), nullptr)) return result;
+    const std::string file = "kxscan_locale_" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(counter++);
     const char* locales = std::getenv("KXSCAN_LOCPATH");
     std::string script = locale.empty() ? "LC_ALL= LANG= LC_MESSAGES= LC_CTYPE= "
-                                        : "LOCPATH=" + shellQuote(locales ? locales : "") + " LANG=" + locale +
-                                              ".UTF-8 LC_ALL=" + locale + ".UTF-8 ";
-    script += "timeout " + std::to_string(timeoutMs / 1000 + 1) + " /usr/lib/wine/wine64 " + shellQuote(ThisProgram()) +
-              " --probe " + shellQuote(name);
-    for (const std::string& arg : args) script.append(" ").append(shellQuote(arg));
-    script += " >" + out + "out 2>&1; echo $? >" + out + "code.part; mv " + out + "code.part " + out + "code";
-    std::string command = "Z:\\bin\\sh -c " + Quote(script);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    result.started = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
-    if (info.hProcess) ::CloseHandle(info.hProcess);
-    if (info.hThread) ::CloseHandle(info.hThread);
-    for (DWORD start = ::GetTickCount(); result.started && !FileExists(folder + "\\code");) {
-        if (::GetTickCount() - start > timeoutMs + 5000) break;
-        ::Sleep(20);
-    }
-    const std::string code = ReadFile(folder + "\\code");
-    result.finished = !code.empty();
-    result.exitCode = static_cast<DWORD>(std::strtoul(code.c_str(), nullptr, 10));
-    result.output = ReadFile(folder + "\\out");
-    RemoveTree(folder);
-    return result;
-}
-
-std::string Quote(const std::string& argument) {
-    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
-    std::string quoted = "\"";
-    size_t backslashes = 0;
-    for (char c : argument) {
-        if (c == '"') quoted.append(backslashes + 1, '\\');  // double the run already written, escape the quote
-        backslashes = c == '\\' ? backslashes + 1 : 0;
-        quoted += c;
-    }
-    return quoted + std::string(backslashes, '\\') + '"';
+                                        : "LOCPATH='" + std::string(locales ? locales : "") + "' LANG=" + locale + ".UTF-8 LC_ALL=" + locale + ".UTF-8 ";
+    script += "timeout " + std::to_string(timeoutMs / 1000 + 1) + " /usr/lib/wine/wine64 '" + ThisProgram() + "' --probe " + name;
+    for (const std::string& arg : args) script.append(" '").append(arg).append("'");
+    script += " >/tmp/" + file + " 2>&1; echo $? >>/tmp/" + file + "; mv /tmp/" + file + " /tmp/" + file + ".done";
+    ChildProcess shell;
+    const bool started = shell.Start("Z:\\bin\\sh -c " + Quote(script));
+    const std::string done = "Z:\\tmp\\" + file + ".done";
+    for (DWORD start = ::GetTickCount(); started && !FileExists(done) && ::GetTickCount() - start < timeoutMs + 5000;) ::Sleep(20);
+    const std::string output = ReadFile(done);
+    ::DeleteFileA(done.c_str());
+    const size_t code = output.find_last_of('\n', output.size() - 2) + 1;  // the line after the probe's output
+    return {started, !output.empty(), static_cast<DWORD>(std::strtoul(output.c_str() + code, nullptr, 10)), output.substr(0, code)};
 }
 
 }  // namespace kxtest
+
+// Runs the tests, or with "--probe NAME ARGS..." the probe NAME.
+int main(int argc, char** argv) {
+    if (argc < 3 || std::strcmp(argv[1], "--probe") != 0) return ::testing::InitGoogleTest(&argc, argv), RUN_ALL_TESTS();
+    const auto found = kxtest::Probes().find(argv[2]);
+    if (found == kxtest::Probes().end()) return std::fprintf(stderr, "no probe named %s\n", argv[2]), 99;
+    const int code = found->second(kxtest::Strings(argv + 3, argv + argc));
+    std::fflush(stdout);
+    return code;
+}

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -15,40 +14,42 @@
 
 namespace kxtest {
 
+using Environment = std::map<std::string, std::string>;
+using Strings = std::vector<std::string>;
+
 // Folder of the running test program (the build tree, where kxscan.exe,
 // update.exe, kxsoc.dll and locale\ lie too).
 std::string BuildFolder();
 
-// Reads or writes a whole file; Read gives "" when the file cannot be read.
+// Reads or writes a whole file; ReadFile gives "" when the file cannot be read.
 std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
-DWORD FileSize(const std::string& path);
 // Deletes a folder with everything in it (read-only files too).
 void RemoveTree(const std::string& folder);
 // The names in a folder, sorted, each followed by "|"; "" for none.
 std::string Listing(const std::string& folder);
 // The lines of a text, each without its "\n" or "\r\n".
-std::vector<std::string> Lines(const std::string& text);
+Strings Lines(const std::string& text);
+// Quotes one argument for a command line.
+std::string Quote(const std::string& argument);
+// Two lower-case hex digits for each byte.
+std::string Hex(const void* data, size_t length);
 
 // A fresh folder under the temporary folder, laid out as an installation:
-// kxscan.exe, update.exe and locale\ copied from the build. Removed with
-// everything in it when the object ends.
+// kxscan.exe, update.exe and locale\ copied from the build (none of them when
+// `withProgram` is false). Removed with everything in it when the object ends.
 class TempInstallDir {
 public:
-    // `withProgram` false gives an empty folder.
     explicit TempInstallDir(bool withProgram = true);
     ~TempInstallDir();
     TempInstallDir(const TempInstallDir&) = delete;
-    TempInstallDir& operator=(const TempInstallDir&) = delete;
-
     const std::string& Path() const { return path_; }
     std::string File(const std::string& relative) const { return path_ + "\\" + relative; }
     // Writes the file, creating the folders on its way.
     bool Write(const std::string& relative, const std::string& content) const;
     std::string Read(const std::string& relative) const { return ReadFile(File(relative)); }
-    bool Exists(const std::string& relative) const { return FileExists(File(relative)); }
     // Copies a file of the build folder (kxsoc.dll, kxscan_tests.exe) here.
     bool CopyFromBuild(const std::string& relative) const;
     // Points the product's registry value InstallPath at this folder.
@@ -62,11 +63,8 @@ private:
 // object is made and again when it ends, so a test starts and leaves clean.
 class ScopedHklmKey {
 public:
-    explicit ScopedHklmKey(std::string subkey);
-    ~ScopedHklmKey();
-    ScopedHklmKey(const ScopedHklmKey&) = delete;
-    ScopedHklmKey& operator=(const ScopedHklmKey&) = delete;
-
+    explicit ScopedHklmKey(std::string subkey) : subkey_(std::move(subkey)) { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, subkey_.c_str()); }
+    ~ScopedHklmKey() { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, subkey_.c_str()); }
     const std::string& Path() const { return subkey_; }
 
 private:
@@ -98,18 +96,12 @@ bool RegKeyExists(const std::string& key);
 // A child process with its standard output (and error) captured.
 class ChildProcess {
 public:
-    ChildProcess() = default;
     ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
     // Starts `commandLine` in `folder` (the caller's when empty), with
     // `environment` added to (or replacing entries of) the caller's.
-    bool Start(const std::string& commandLine, const std::string& folder = "",
-               const std::map<std::string, std::string>& environment = {});
+    bool Start(const std::string& commandLine, const std::string& folder = "", const Environment& environment = {});
     // Waits up to `timeoutMs`; false on time-out (the process is then killed).
     bool Wait(DWORD timeoutMs);
-    DWORD Pid() const { return pid_; }
     HANDLE Handle() const { return process_; }
     DWORD ExitCode() const { return exitCode_; }
     const std::string& Output() const { return output_; }
@@ -119,28 +111,22 @@ public:
     HWND FindWindow(DWORD timeoutMs) const;
 
 private:
-    HANDLE process_ = nullptr;
-    DWORD pid_ = 0;
-    DWORD exitCode_ = STILL_ACTIVE;
+    HANDLE process_ = nullptr, outputRead_ = nullptr;
+    DWORD pid_ = 0, exitCode_ = STILL_ACTIVE;
     std::thread reader_;
-    HANDLE outputRead_ = nullptr;
     std::string output_;
 };
 
+// finished false: killed at the time limit.
 struct RunResult {
-    bool started = false;
-    bool finished = false;  // false: killed at the time limit
+    bool started = false, finished = false;
     DWORD exitCode = 0;
     std::string output;
-    DWORD elapsedMs = 0;
 };
-
-RunResult Run(const std::string& commandLine, DWORD timeoutMs, const std::string& folder = "",
-              const std::map<std::string, std::string>& environment = {});
+RunResult Run(const std::string& commandLine, DWORD timeoutMs, const std::string& folder = "", const Environment& environment = {});
 
 // Starts `<install>\kxscan.exe args` with the installation as working folder.
-bool StartKxscan(ChildProcess* child, const TempInstallDir& install, const std::string& args,
-                 const std::map<std::string, std::string>& environment = {});
+bool StartKxscan(ChildProcess* child, const TempInstallDir& install, const std::string& args, const Environment& environment = {});
 
 // Answers the next message box with `title` by pressing `button` (IDYES,
 // IDNO, IDOK, ...), from its own thread, for as long as the object lives.
@@ -153,8 +139,7 @@ public:
     std::string Text() const { return text_; }
 
 private:
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> answered_{false};
+    std::atomic<bool> stop_{false}, answered_{false};
     std::string text_;
     std::thread thread_;
 };
@@ -163,34 +148,25 @@ private:
 void ClickButton(HWND dialog, int id);
 
 // Probes: functions of this test program that a test runs in a process of
-// their own, for process-wide state (caches, start-up). A probe prints what
-// it finds to standard output and returns the process exit code.
-using ProbeFunction = int (*)(const std::vector<std::string>& args);
+// their own ("--probe NAME ARGS..."), for process-wide state (caches,
+// start-up). A probe prints what it finds to standard output and returns the
+// process exit code. `program` is a copy of this test program to run instead
+// of this one.
+using ProbeFunction = int (*)(const Strings& args);
 bool RegisterProbe(const char* name, ProbeFunction function);
-RunResult RunProbe(const std::string& name, const std::vector<std::string>& args = {},
-                   const std::map<std::string, std::string>& environment = {}, DWORD timeoutMs = 60000,
-                   const std::string& folder = "");
+RunResult RunProbe(const std::string& name, const Strings& args = {}, const Environment& environment = {}, DWORD timeoutMs = 60000,
+                   const std::string& program = "");
 // Starts a probe without waiting, for tests of several processes at once.
-bool StartProbe(ChildProcess* child, const std::string& name, const std::vector<std::string>& args = {},
-                const std::map<std::string, std::string>& environment = {});
-int RunProbeMain(int argc, char** argv);  // called by main for "--probe NAME"
-// The command line that runs probe `name` of `program` (this test program
-// when empty).
-std::string ProbeCommandLine(const std::string& name, const std::vector<std::string>& args,
-                             const std::string& program = "");
+bool StartProbe(ChildProcess* child, const std::string& name, const Strings& args = {});
 
 #define KX_PROBE(name)                                                               \
-    static int name##_probe(const std::vector<std::string>& args);                    \
+    static int name##_probe(const ::kxtest::Strings& args);                           \
     static const bool name##_registered = ::kxtest::RegisterProbe(#name, name##_probe); \
-    static int name##_probe([[maybe_unused]] const std::vector<std::string>& args)
+    static int name##_probe([[maybe_unused]] const ::kxtest::Strings& args)
 
 // Runs a probe with Wine's user-interface language and ANSI code page taken
 // from a glibc locale made by the test set-up ("ko_KR", "ja_JP", "de_DE"; ""
-// for the default en-US).
-RunResult RunProbeInLocale(const std::string& locale, const std::string& name, const std::vector<std::string>& args = {},
-                           DWORD timeoutMs = 60000);
-
-// Quotes one argument for a command line.
-std::string Quote(const std::string& argument);
+// for the default en-US). No argument may hold a single quote.
+RunResult RunProbeInLocale(const std::string& locale, const std::string& name, const Strings& args = {}, DWORD timeoutMs = 60000);
 
 }  // namespace kxtest
