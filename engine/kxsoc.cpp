@@ -18,9 +18,13 @@
 //
 // Files are opened by their exact names (see app/exact_path.h): the path the
 // caller gives is the name the file was listed under.
+//
+// KXSOC_DELAY_MS, when set in the environment, makes every call take that
+// much longer, so that tests can watch a scan or a cure in progress.
 #include "engine/scan_engine.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -311,6 +315,11 @@ LONG Cure(const char* path, const char* name, LONG* kind) {
 // the file itself to its end, so neither is needed.
 LONG WINAPI ScanFile(const char* path, DWORD /*size*/, DWORD mode, char* name, LONG* kind,
                      const FILETIME* /*lastWrite*/, DWORD /*caller*/) {
+    static const DWORD delay = [] {
+        char text[16] = {};
+        return ::GetEnvironmentVariableA("KXSOC_DELAY_MS", text, sizeof(text)) ? std::strtoul(text, nullptr, 10) : 0ul;
+    }();
+    if (delay) ::Sleep(delay);
     const LONG failed = mode == 1 ? kCureFailed : kNotScanned;
     if (!path || !name || !kind || mode > 1) return failed;
     try {

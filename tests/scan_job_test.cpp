@@ -101,7 +101,7 @@ TEST(ScanJobTest, ThreadsCountAndScanEveryTargetOrEndAtOnceWithoutOne) {
 }
 
 TEST(ScanEndToEnd, SystemAreasAloneAndAScanOfNothing) {
-    kxtest::KxscanRun nothing(kxtest::KxscanRun::kStandIn);
+    kxtest::KxscanRun nothing(kxtest::KxscanRun::kStandIn, {});  // EICAR alone: the test program holds the default marker
     ASSERT_TRUE(kxtest::StartKxscan(&nothing.child, nothing.install, "/QS"));
     nothing.window = nothing.child.FindWindow(20000);
     LRESULT high = -1;  // no target: the progress range is 0..0

@@ -18,10 +18,7 @@ std::string Escaped(std::string text) {
 
 KxscanRun::KxscanRun(Engine engine, const std::vector<std::string>& signatures) {
     install.Register();
-    if (engine != kNoEngine) {
-        const std::string from = engine == kSlow ? "\\slow_engine\\kxsoc.dll" : "\\kxsoc.dll";
-        ::CopyFileA((BuildFolder() + from).c_str(), install.File("kxsoc.dll").c_str(), FALSE);
-    }
+    if (engine == kStandIn) ::CopyFileA((BuildFolder() + "\\kxsoc.dll").c_str(), install.File("kxsoc.dll").c_str(), FALSE);
     std::string sig;
     for (const std::string& line : signatures) sig += line + "\r\n";
     if (!sig.empty()) install.Write("kxsoc.sig", sig);
@@ -37,7 +34,7 @@ bool KxscanRun::Start(const Files& files, const std::string& options, DWORD dela
     ::CreateDirectoryA(install.File("data").c_str(), nullptr);
     for (const auto& [name, content] : files) install.Write("data\\" + name, content);
     if (!StartKxscan(&child, install, options + " " + Quote(install.File("data")),
-                     {{"KXTEST_ENGINE_DELAY_MS", std::to_string(delayMs)}}))
+                     {{"KXSOC_DELAY_MS", std::to_string(delayMs)}}))
         return false;
     window = child.FindWindow(20000);
     return window != nullptr;

@@ -14,21 +14,23 @@ namespace kxtest {
 
 using Files = std::vector<std::pair<std::string, std::string>>;
 
-// file100.txt, file101.txt, ...: the first `infected` hold the word the slow
-// engine reports.
+// file100.txt, file101.txt, ...: the first `infected` hold the word that
+// KxscanRun's engine reports by default.
 Files NumberedFiles(int count, int infected = 0);
 
 // Backslashes doubled, as kxlogcat prints them.
 std::string Escaped(std::string text);
 
 struct KxscanRun {
-    enum Engine { kNoEngine, kStandIn, kSlow };
-    // kStandIn gets a kxsoc.sig of `signatures`; kSlow (tests/engines) takes
-    // the delay of Start per file and reports files holding INFECTED.
-    explicit KxscanRun(Engine engine = kSlow, const std::vector<std::string>& signatures = {});
+    enum Engine { kNoEngine, kStandIn };
+    // The stand-in engine with a kxsoc.sig of `signatures`, by default one
+    // that reports (as Test.Infected) and repairs files holding INFECTED.
+    explicit KxscanRun(Engine engine = kStandIn,
+                       const std::vector<std::string>& signatures = {"Test.Infected | 0 | 1 | repair | 494e464543544544"});
     ~KxscanRun();
 
-    // Writes `files` under data\ and starts kxscan.exe `options` on it.
+    // Writes `files` under data\ and starts kxscan.exe `options` on it, the
+    // engine taking `delayMs` a call.
     bool Start(const Files& files, const std::string& options = "", DWORD delayMs = 0);
     std::string Text(int id) const;
     bool WaitForText(int id, const std::string& text, DWORD timeoutMs = 15000) const;

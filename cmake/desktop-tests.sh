@@ -2,13 +2,13 @@
 # Runs the Desktop.* tests of kxscan_tests.exe, each in a process of its own,
 # with kxscan.exe in real X windows: Xvfb, a Wine prefix with the X11 driver
 # (a copy of the test prefix) and a persistent wineserver, all stopped at the end.
-# Usage: run-desktop.sh BUILD_DIR
+# Usage: desktop-tests.sh BUILD_DIR
 build=$(cd "$1" && pwd)
 prefix=$build/desktop-prefix
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" KXSCAN_LOCPATH="$build/locales"
 wine=/usr/lib/wine/wine64
 if [ ! -f "$prefix/.kxscan-desktop" ]; then
-  "$(dirname "$0")/../../cmake/wine-prefix.sh" "$build/wineprefix" || exit 1
+  "$(dirname "$0")/wine-prefix.sh" "$build/wineprefix" || exit 1
   rm -rf "$prefix" && cp -a "$build/wineprefix" "$prefix"
   $wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null 2>&1
   # Without a window manager, unmanaged windows spare a wait per hidden window.
