@@ -199,25 +199,43 @@ TEST(ScanResults, LongStatusLineCureStopsRestartsAndAClosedWindowWaitsForItsPass
     EXPECT_EQ(log.find("|0|2"), std::string::npos) << log;
 }
 
-TEST(ScanEnd, AutoCureCloseWhenCleanTheCheckBoxAndNoFileVisited) {
-    {
+// Each run also hands over to the updater by ExecuteUpdate as the window closes.
+TEST(ScanEnd, AutoCureCloseWhenCleanTheCheckBoxNoFileVisitedAndTheUpdater) {
+    const std::string config = "SOFTWARE\\Tarnwick Systems\\Korvex\\Events\\config";
+    struct Case {
+        const char* options;
+        DWORD executeUpdate, afterwards;  // 9: no value
+        bool updater, updated;            // update.exe there, and run
+    };
+    const Case cases[] = {{"/AC", 1, 0, true, true}, {"/SC", 2, 2, true, false}, {"", 1, 0, false, false},
+                          {"/QS", 9, 9, true, false}};
+    for (const Case& c : cases) {
         KxscanRun run;
-        ASSERT_TRUE(run.Start(kxtest::NumberedFiles(1, 1), "/AC"));
-        ASSERT_TRUE(run.WaitForText(1001, ScannerText("FINISH"))) << "/AC cures at once";
-        EXPECT_NE(run.Log("virus.log").find("|Test.Infected|"), std::string::npos);
+        if (c.executeUpdate != 9) kxtest::RegSetDword(config, "ExecuteUpdate", c.executeUpdate);
+        if (!c.updater) ::DeleteFileA(run.install.File("update.exe").c_str());
+        ASSERT_TRUE(run.Start(kxtest::NumberedFiles(c.options[1] == 'Q' ? 0 : 2, c.options[1] == 'A'), c.options, 300));
+        if (!*c.options) kxtest::ClickButton(run.window, 1009);  // the check box
+        if (c.options[1] == 'A') {
+            ASSERT_TRUE(run.WaitForText(1001, ScannerText("FINISH"))) << "/AC cures at once";
+            EXPECT_NE(run.Log("virus.log").find("|Test.Infected|"), std::string::npos);
+            ::PostMessageA(run.window, WM_CLOSE, 0, 0);
+        } else if (c.options[1] == 'Q') {  // no file visited
+            ASSERT_TRUE(run.WaitForText(1005, "100%"));
+            EXPECT_EQ(::SendDlgItemMessageA(run.window, 1002, PBM_GETPOS, 0, 0), 0) << "the bar keeps its place";
+            std::string lastScan;
+            EXPECT_FALSE(kxtest::RegGetString(kStatus, "LastScan", &lastScan));
+            ::PostMessageA(run.window, WM_CLOSE, 0, 0);
+        }
+        EXPECT_TRUE(run.Ended()) << c.options << ": a clean scan closes by itself, a finished one on request";
+        DWORD value = 9;
+        kxtest::RegGetDword(config, "ExecuteUpdate", &value);
+        EXPECT_EQ(value, c.afterwards) << c.options;
+        EXPECT_EQ(run.install.Read("update.log").find("/hide /scan") != std::string::npos, c.updated) << c.options;
     }
-    for (const char* options : {"/SC", ""}) {
-        KxscanRun run;
-        ASSERT_TRUE(run.Start(kxtest::NumberedFiles(2), options, 300));
-        if (!*options) kxtest::ClickButton(run.window, 1009);  // the check box
-        EXPECT_TRUE(run.Ended()) << options << ": a clean scan closes by itself";
-    }
-    KxscanRun run;
-    ASSERT_TRUE(run.Start({}));
-    ASSERT_TRUE(run.WaitForText(1005, "100%"));
-    EXPECT_EQ(::SendDlgItemMessageA(run.window, 1002, PBM_GETPOS, 0, 0), 0) << "the bar keeps its place";
-    std::string lastScan;
-    EXPECT_FALSE(kxtest::RegGetString(kStatus, "LastScan", &lastScan));
+    KxscanRun run;  // without arguments nothing opens, is read or is written
+    EXPECT_EQ(kxtest::Run(kxtest::Quote(run.install.File("kxscan.exe")), 10000).exitCode, 0u);
+    EXPECT_FALSE(kxtest::RegKeyExists("SOFTWARE\\Tarnwick Systems\\Korvex\\Events"));
+    EXPECT_FALSE(kxtest::FileExists(run.install.File("Logs\\kxlog.01")));
 }
 
 TEST(ScanEnd, SummaryStateTextTargetsAndTheLastScanRules) {
