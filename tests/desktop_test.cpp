@@ -9,33 +9,13 @@
 #include <cstdio>
 #include <string>
 
+#include "logs/debug_log.h"
 #include "resources/resource.h"
 #include "tests/support/kxscan_run.h"
 
 namespace {
 
-// Runs a shell command on the Linux side (drive Z: is the Linux root) and
-// returns what it printed. Wine does not report a Unix child's end reliably,
-// so the command leaves a mark when it is done.
-std::string Shell(const std::string& command) {
-    static int counter = 0;
-    const std::string base = "/tmp/kxdesktop_" + std::to_string(::GetCurrentProcessId()) + "_" +
-                             std::to_string(counter++);
-    auto windows = [](std::string path) {
-        for (char& c : path) c = c == '/' ? '\\' : c;
-        return "Z:" + path;
-    };
-    std::string script = "(" + command + ") >" + base + ".out 2>&1; touch " + base + ".done";
-    std::string quoted;
-    for (char c : script) quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
-    kxtest::ChildProcess shell;
-    if (!shell.Start("Z:\\bin\\sh -c \"" + quoted + "\"")) return "";
-    for (int wait = 0; wait < 1500 && !kxtest::FileExists(windows(base + ".done")); ++wait) ::Sleep(20);
-    std::string output = kxtest::ReadFile(windows(base + ".out"));
-    ::DeleteFileA(windows(base + ".out").c_str());
-    ::DeleteFileA(windows(base + ".done").c_str());
-    return output;
-}
+using kxtest::Shell;
 
 // A screenshot of the X screen, kept as desktop/NAME.png in the build tree
 // for people to look at, and read back as 8-bit RGB.
@@ -183,6 +163,17 @@ POINT Drag(HWND window, int x, int y) {
     return {after.left - before.left, after.top - before.top};
 }
 
+KX_PROBE(hold_debug_log_lock) {
+    const int lock = OpenLockFile((args[0] + "\\Logs\\kxlog.lock").c_str());
+    std::printf("locked\n");
+    std::fflush(stdout);
+    ::Sleep(1500);
+    CloseLockFile(lock);
+    return lock == -1;
+}
+
+KX_PROBE(write_debug_line) { return AppendDebugLine((args[0] + "\\Logs").c_str(), "another process") != 0; }
+
 TEST(Desktop, KeysMoveBandPauseAndTheStopQuestionByState) {
     KxscanRun run;
     ASSERT_TRUE(run.Start(kxtest::NumberedFiles(50), "", 150));
@@ -204,9 +195,18 @@ TEST(Desktop, KeysMoveBandPauseAndTheStopQuestionByState) {
     ASSERT_TRUE(AnswerBox(run, "n"));
     EXPECT_TRUE(run.WaitForLines("ScanVirus (", scanned() + 2));
 
-    Click(run.window, 490, 281);  // pause holds within one file, also after No
+    // Pause while another process holds the debug log: the window answers at
+    // once, the walk stays held within one file, and holds no lock others need.
+    kxtest::ChildProcess holder;
+    ASSERT_TRUE(kxtest::StartProbe(&holder, "hold_debug_log_lock", {run.install.Path()}));
+    for (int wait = 0; wait < 100 && holder.Output().find("locked") == std::string::npos; ++wait) ::Sleep(20);
+    Click(run.window, 490, 281);
     ASSERT_TRUE(WaitForCaption(run, 1011, "RESTART"));
     count = scanned();
+    EXPECT_TRUE(holder.Wait(10000));
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(kxtest::RunProbe("write_debug_line", {run.install.Path()}, {}, 10000).exitCode, 0u);
+    EXPECT_LT(::GetTickCount() - start, 3000u);
     Click(run.window, 561, 11);
     ASSERT_TRUE(AnswerBox(run, "n"));
     ::Sleep(600);

@@ -12,11 +12,8 @@
 
 #include "engine/scan_engine.h"
 #include "framework/handles.h"
-#include "tests/support/test_support.h"
+#include "tests/support/kxscan_run.h"
 
-namespace kxtest {
-bool RunShell(const std::string& script);  // tests/hostile_input_test.cpp
-}
 
 namespace {
 
@@ -119,7 +116,7 @@ TEST(EngineCure, EachActionAndFilesThatChangedSince) {
         {"DELETE-ME", "Gone", "vanished", "DELETE-ME", "16 8"}};
     for (const auto& [content, cure, via, after, result] : cases) {
         const std::string path = engine.Put("file", content), links = "ln file hard && ln -s file soft";
-        ASSERT_TRUE(via.empty() || kxtest::RunShell("cd \"" + folder + "\" && rm -f hard soft && " + links));
+        if (!via.empty()) kxtest::Shell("cd \"" + folder + "\" && rm -f hard soft && " + links);
         ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
         const DWORD attributes = ::GetFileAttributesA(path.c_str());
         EXPECT_EQ(engine.Call(via.empty() ? path : engine.dir.File(via), cure), result) << cure << " " << via;

@@ -13,26 +13,11 @@
 #include "scan/autostart.h"
 #include "scan/file_walk.h"
 #include "scan/scan_job.h"
-#include "tests/support/test_support.h"
+#include "tests/support/kxscan_run.h"
 
-namespace kxtest {
-
-// Runs a command line of the system's shell and waits for it: Wine gives no
-// handle to wait on for a Unix process, so a file marks its end.
-bool RunShell(const std::string& script) {
-    static int runs = 0;
-    const std::string marker = "kxscan_shell_" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(runs++);
-    const std::string command = "Z:\\bin\\sh -c " + Quote("(" + script + "); touch /tmp/" + marker);
-    if (::WinExec(command.c_str(), SW_HIDE) < 32) return false;
-    for (int wait = 0; wait < 3000 && !FileExists("Z:\\tmp\\" + marker); ++wait) ::Sleep(20);
-    return ::DeleteFileA(("Z:\\tmp\\" + marker).c_str()) != 0;
-}
-
-}  // namespace kxtest
 
 namespace {
 
-using kxtest::RunShell;
 
 // A folder under /tmp holding an EICAR file "eicar", which `script` makes a
 // tree of; removed at the end.
@@ -41,9 +26,9 @@ struct UnixTree {
     explicit UnixTree(const std::string& script) {
         ::CreateDirectoryA(path.c_str(), nullptr);
         kxtest::WriteFile(path + "\\eicar", "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*");
-        RunShell("cd /tmp/" + name + " && " + script);
+        kxtest::Shell("cd /tmp/" + name + " && " + script);
     }
-    ~UnixTree() { RunShell("rm -rf /tmp/" + name); }
+    ~UnixTree() { kxtest::Shell("rm -rf /tmp/" + name); }
 };
 
 // A scan with kxsoc.dll of the build, and what it found, as the window gets it.
@@ -124,7 +109,8 @@ TEST(HostileCodePage, AScanUnderUtf8VisitsEveryName) {
     // Wine's ANSI code page is UTF-8 for a language that has no other.
     const char* locales = std::getenv("KXSCAN_LOCPATH");  // where the test set-up makes the glibc locales
     const std::string locale = std::string(locales ? locales : "") + "/hi_IN.UTF-8";
-    ASSERT_TRUE(locales && RunShell("[ -d " + locale + " ] || localedef -i hi_IN -f UTF-8 " + locale));
+    ASSERT_TRUE(locales);
+    kxtest::Shell("[ -d " + locale + " ] || localedef -i hi_IN -f UTF-8 " + locale);
     UnixTree tree("true");
     const std::wstring at(tree.path.begin(), tree.path.end());
     for (const wchar_t* name :

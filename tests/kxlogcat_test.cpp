@@ -8,11 +8,8 @@
 
 #include "framework/handles.h"
 #include "logs/encrypted_log.h"
-#include "tests/support/test_support.h"
+#include "tests/support/kxscan_run.h"
 
-namespace kxtest {
-bool RunShell(const std::string& script);  // tests/hostile_input_test.cpp
-}
 
 namespace {
 
@@ -82,9 +79,8 @@ TEST(Kxlogcat, LostOutputEndsWithExitCode2) {
     kxtest::TempInstallDir dir(false);
     ASSERT_TRUE(dir.Write("virus.log", "QMR!LOGS" + Record("a record")));
     const std::string errors = "kxscan_lost_" + std::to_string(::GetCurrentProcessId());
-    ASSERT_TRUE(kxtest::RunShell("(sleep 1; /usr/lib/wine/wine64 '" + kxtest::BuildFolder() + "\\kxlogcat.exe' '" +
-                                 dir.File("virus.log") + "' 2>/tmp/" + errors + "; echo $? >>/tmp/" + errors +
-                                 ") | true"));
+    kxtest::Shell("(sleep 1; /usr/lib/wine/wine64 '" + kxtest::BuildFolder() + "\\kxlogcat.exe' '" +
+                  dir.File("virus.log") + "' 2>/tmp/" + errors + "; echo $? >>/tmp/" + errors + ") | true");
     const std::string output = kxtest::ReadFile("Z:\\tmp\\" + errors);
     EXPECT_TRUE(output.rfind("kxlogcat: cannot write the output: ", 0) == 0 && output.ends_with("\n2\n")) << output;
     ::DeleteFileA(("Z:\\tmp\\" + errors).c_str());

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "logs/debug_log.h"
 #include "tests/support/kxscan_run.h"
 #include "window/progress_refresh.h"
 
@@ -77,49 +76,6 @@ TEST(ScanWindowLayout, ControlsTextsShapeAndTheUntitledTitleLine) {
     kxtest::ClickButton(run.window, 1011);  // the pause button has nothing to hold
     kxtest::ClickButton(run.window, 1001);
     EXPECT_TRUE(run.Ended());
-}
-
-// Holds the debug log's lock of the installation for a while.
-KX_PROBE(hold_debug_log_lock) {
-    int lock = OpenLockFile((args[0] + "\\Logs\\kxlog.lock").c_str());
-    if (lock == -1) return 1;
-    std::printf("locked\n");
-    std::fflush(stdout);
-    ::Sleep(std::stoul(args[1]));
-    CloseLockFile(lock);
-    return 0;
-}
-
-KX_PROBE(write_debug_line) {
-    return AppendDebugLine((args[0] + "\\Logs").c_str(), "another process") == 0 ? 0 : 1;
-}
-
-TEST(ScanWindowPause, APausedScanHoldsNoLockThatOtherProcessesWaitFor) {
-    KxscanRun run;
-    ASSERT_TRUE(run.Start(kxtest::NumberedFiles(40), "", 100));
-    ASSERT_TRUE(run.WaitForLines("ScanVirus (", 2));
-
-    // Another process holds the debug log while the user pauses: the window
-    // answers at once, and once the lock is free the walk stays held.
-    kxtest::ChildProcess holder;
-    ASSERT_TRUE(kxtest::StartProbe(&holder, "hold_debug_log_lock", {run.install.Path(), "1500"}));
-    for (int wait = 0; wait < 100 && holder.Output().find("locked") == std::string::npos; ++wait) ::Sleep(20);
-    kxtest::ClickButton(run.window, 1011);
-    DWORD_PTR answer = 0;
-    EXPECT_TRUE(::SendMessageTimeoutA(run.window, WM_NULL, 0, 0, SMTO_BLOCK, 500, &answer));
-    const int atPause = run.Lines("ScanVirus (");
-    EXPECT_TRUE(holder.Wait(10000));
-    ::Sleep(700);
-    EXPECT_LE(run.Lines("ScanVirus ("), atPause + 1);
-
-    // The paused walk holds no lock: another writer gets through at once.
-    const DWORD start = ::GetTickCount();
-    EXPECT_EQ(kxtest::RunProbe("write_debug_line", {run.install.Path()}, {}, 10000).exitCode, 0u);
-    EXPECT_LT(::GetTickCount() - start, 3000u);
-    const int held = run.Lines("ScanVirus (");
-    kxtest::ClickButton(run.window, 1011);
-    EXPECT_TRUE(run.WaitForLines("ScanVirus (", held + 3, 5000)) << "resumed";
-    EXPECT_EQ(run.Text(1011), ScannerText("PAUSE"));
 }
 
 TEST(ProgressRefresh, ElapsedPercentPositionAndSlowFiles) {

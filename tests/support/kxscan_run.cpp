@@ -11,6 +11,21 @@ Files NumberedFiles(int count, int infected) {
     return files;
 }
 
+std::string Shell(const std::string& script) {
+    static int runs = 0;
+    const std::string base = "/tmp/kxscan_shell_" + std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(runs++);
+    std::string windows = "Z:" + base;
+    for (char& c : windows) c = c == '/' ? '\\' : c;
+    if (::WinExec(("Z:\\bin\\sh -c " + Quote("(" + script + ") >" + base + " 2>&1; touch " + base + ".done")).c_str(),
+                  SW_HIDE) < 32)
+        return "";
+    for (int wait = 0; wait < 3000 && !FileExists(windows + ".done"); ++wait) ::Sleep(20);
+    const std::string output = ReadFile(windows);
+    ::DeleteFileA(windows.c_str());
+    ::DeleteFileA((windows + ".done").c_str());
+    return output;
+}
+
 std::string Escaped(std::string text) {
     for (size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 2)) text.insert(at, 1, '\\');
     return text;

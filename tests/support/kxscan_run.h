@@ -18,6 +18,11 @@ using Files = std::vector<std::pair<std::string, std::string>>;
 // KxscanRun's engine reports by default.
 Files NumberedFiles(int count, int infected = 0);
 
+// Runs a command of the system's shell (drive Z: is the Linux root) and
+// returns what it printed; Wine gives no handle to wait on for a Unix
+// process, so a file marks its end.
+std::string Shell(const std::string& script);
+
 // Backslashes doubled, as kxlogcat prints them.
 std::string Escaped(std::string text);
 
