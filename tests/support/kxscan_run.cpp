@@ -33,7 +33,7 @@ std::string Escaped(std::string text) {
 
 KxscanRun::KxscanRun(Engine engine, const std::vector<std::string>& signatures) {
     install.Register();
-    if (engine == kStandIn) ::CopyFileA((BuildFolder() + "\\kxsoc.dll").c_str(), install.File("kxsoc.dll").c_str(), FALSE);
+    if (engine == kStandIn) install.CopyFromBuild("kxsoc.dll");
     std::string sig;
     for (const std::string& line : signatures) sig += line + "\r\n";
     if (!sig.empty()) install.Write("kxsoc.sig", sig);
