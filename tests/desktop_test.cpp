@@ -71,17 +71,15 @@ int CaptionRows(const Screenshot& shot, POINT origin) {
     });
 }
 
-// The same for `text` drawn white on black in the window's font: the default
-// GUI font at 12 pixels.
+// The same for `text` drawn white on the button face in the window's font:
+// the default GUI font at 12 pixels.
 int LightRowsOfText(const std::string& text) {
     LOGFONTA font;
     ::GetObjectA(::GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
     font.lfHeight = 12;
-    const Picture canvas(IDB_BUTTON_NORMAL);  // 60 x 25, painted over
-    HFONT handle = ::CreateFontIndirectA(&font);
-    ::SelectObject(canvas.dc, handle);
+    const Picture canvas(IDB_BUTTON_NORMAL);  // 60 x 25 and dark: the text is the only light
+    ::SelectObject(canvas.dc, ::CreateFontIndirectA(&font));
     RECT area{0, 0, 60, 25};
-    ::FillRect(canvas.dc, &area, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
     ::SetTextColor(canvas.dc, RGB(255, 255, 255));
     ::SetBkMode(canvas.dc, TRANSPARENT);
     ::DrawTextA(canvas.dc, text.c_str(), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
@@ -117,12 +115,10 @@ bool AnswerBox(const KxscanRun& run, const char* key) {
     Shell("for w in $(xdotool search --onlyvisible --class kxscan); do eval $(xdotool getwindowgeometry --shell $w); "
           "[ $X = " + std::to_string(place.left) + " ] && [ $Y = " + std::to_string(place.top) +
           " ] && xdotool windowfocus $w && sleep 0.2 && xdotool key " + key + "; done");
-    for (int wait = 0; wait < 100 && ::IsWindow(box); ++wait) ::Sleep(20);
-    return !::IsWindow(box);
+    return kxtest::Until([&] { return !::IsWindow(box); }, 2000);
 }
 
 bool WaitForCaption(const KxscanRun& run, int id, const char* key) { return run.WaitForText(id, ScannerText(key), 5000); }
-
 
 // Visible X windows of kxscan.exe now.
 int VisibleWindows() {
@@ -221,8 +217,7 @@ TEST(Desktop, KeysMoveBandPauseAndTheStopQuestionByState) {
     Click(run.window, 555, 281);  // cancel while paused: Enter answers Yes and releases it
     ASSERT_TRUE(AnswerBox(run, "Return"));
     const std::string stopped = ScannerText("SCANCANCEL").substr(0, 8);
-    for (int wait = 0; wait < 250 && run.Text(1010).find(stopped) == std::string::npos; ++wait) ::Sleep(20);
-    EXPECT_NE(run.Text(1010).find(stopped), std::string::npos) << run.Text(1010);
+    EXPECT_TRUE(kxtest::Until([&] { return run.Text(1010).find(stopped) != std::string::npos; }, 5000)) << run.Text(1010);
     EXPECT_LT(scanned(), 50);
     EXPECT_TRUE(::IsWindowVisible(run.window)) << "the window stays after a confirmed stop";
     std::string lastScan;
@@ -243,8 +238,7 @@ TEST(Desktop, HiddenModeOneFindingLeftUncuredAndTheKoreanTitle) {
     KxscanRun found;
     ASSERT_TRUE(found.Start(kxtest::NumberedFiles(3, 3), "/HD", 100));
     EXPECT_EQ(VisibleWindows(), 0);
-    for (int wait = 0; wait < 100 && !VisibleWindows(); ++wait) ::Sleep(50);
-    EXPECT_EQ(VisibleWindows(), 1) << "shown with findings";
+    EXPECT_TRUE(kxtest::Until([] { return VisibleWindows() == 1; }, 5000)) << "shown with findings";
     ASSERT_TRUE(WaitForCaption(found, 1011, "CURE"));
 
     // A click on the second finding's check glyph, below the list's header.
@@ -254,9 +248,8 @@ TEST(Desktop, HiddenModeOneFindingLeftUncuredAndTheKoreanTitle) {
     POINT row{0, header.bottom};
     ::ScreenToClient(found.window, &row);
     Click(found.window, 22, row.y + 18 + 9);
-    for (int wait = 0; wait < 100 && ::SendMessageA(list, LVM_GETITEMSTATE, 1, LVIS_STATEIMAGEMASK) !=
-                                         INDEXTOSTATEIMAGEMASK(1); ++wait)
-        ::Sleep(20);
+    auto unchecked = [&] { return ::SendMessageA(list, LVM_GETITEMSTATE, 1, LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(1); };
+    EXPECT_TRUE(kxtest::Until(unchecked, 2000));
     Click(found.window, 490, 281);  // cure the two still checked
     EXPECT_TRUE(found.WaitForLines("VirusCure (", 2));
     EXPECT_TRUE(found.WaitForText(1005, "33%"));
@@ -274,8 +267,7 @@ TEST(Desktop, HiddenModeOneFindingLeftUncuredAndTheKoreanTitle) {
     for (int wait = 0; wait < 100 && !korean; ++wait, ::Sleep(100)) korean = ::FindWindowW(nullptr, L"Korvex \uac80\uc0ac");
     ASSERT_NE(korean, nullptr) << "Korvex and the Korean word for scan";
     std::string shown;
-    for (int wait = 0; wait < 50 && shown.empty(); ++wait, ::Sleep(100))
-        shown = Shell("xdotool search --onlyvisible --name '^Korvex [^S]' getwindowname");
+    kxtest::Until([&] { return !(shown = Shell("xdotool search --onlyvisible --name '^Korvex [^S]' getwindowname")).empty(); }, 5000);
     EXPECT_EQ(shown, "Korvex \xea\xb2\x80\xec\x82\xac\n") << "the X server shows the same title";
     ::PostMessageA(korean, WM_CLOSE, 0, 0);
 }

@@ -141,9 +141,7 @@ TEST(ScanResults, LongStatusLineCureStopsRestartsAndAClosedWindowWaitsForItsPass
     ::WriteFile(file, "INFECTED", 8, &written, nullptr);
     ::CloseHandle(file);
     ASSERT_TRUE(run.Start(kxtest::NumberedFiles(4, 4), "", 400));
-    bool whole = false;
-    for (int wait = 0; wait < 150 && !whole; ++wait, ::Sleep(20)) whole = run.Text(1010).find(deep) != std::string::npos;
-    EXPECT_TRUE(whole) << deep.size() << " " << run.Text(1010);
+    EXPECT_TRUE(kxtest::Until([&] { return run.Text(1010).find(deep) != std::string::npos; }, 3000)) << run.Text(1010);
     ASSERT_TRUE(run.WaitForText(1011, ScannerText("CURE")));
     ::SendMessageA(run.window, WM_USER + 103, 1, 0);  // never a second walk
     ::Sleep(300);
@@ -185,8 +183,7 @@ TEST(ScanResults, LongStatusLineCureStopsRestartsAndAClosedWindowWaitsForItsPass
     ::Sleep(150);
     kxtest::MessageBoxAnswerer yes(ScannerText("TITLE"), IDYES);
     kxtest::ClickButton(run.window, 1008);
-    for (int wait = 0; wait < 100 && ::IsWindowVisible(run.window); ++wait) ::Sleep(10);
-    EXPECT_FALSE(::IsWindowVisible(run.window));
+    EXPECT_TRUE(kxtest::Until([&] { return !::IsWindowVisible(run.window); }, 1000)) << "hidden at once";
     EXPECT_EQ(::WaitForSingleObject(run.child.Handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "still curing";
     ASSERT_TRUE(run.Ended());
     EXPECT_EQ(yes.Text(), ScannerText("NotIncurable"));

@@ -843,18 +843,6 @@ TEST(SkinControls, LabelTextProgressShareAndFillButtonTypesColoursAndCaptureAndT
         ::SendMessageA(bar, PBM_SETRANGE32, lower, upper), ::SendMessageA(bar, PBM_SETPOS, position, 0);
         EXPECT_EQ(progress.FilledWidth(), width) << lower << ".." << upper << " at " << position;
     }
-    // Full, columns 1 to width - 2 take the first column of picture 140 inside the frame; empty, only panel and frame show.
-    ::SendMessageA(bar, PBM_SETRANGE32, 0, 2);
-    const COLORREF frame = RGB(171, 171, 171),
-                   fill = Pictured(fw::UniqueBitmap(::LoadBitmapA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(140))).get(), 0, 4);
-    for (auto [position, inside] : {std::pair{2, fill}, {0, RGB(245, 245, 245)}}) {
-        Canvas canvas;
-        ::SendMessageA(bar, PBM_SETPOS, position, 0), ::SendMessageA(bar, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc.get()), PRF_CLIENT);
-        EXPECT_EQ(std::vector({::GetPixel(canvas.dc.get(), 0, 5), ::GetPixel(canvas.dc.get(), 1, 5), ::GetPixel(canvas.dc.get(), 445, 5),
-                               ::GetPixel(canvas.dc.get(), 446, 5), ::GetPixel(canvas.dc.get(), 9, 0)}),
-                  std::vector({frame, inside, inside, frame, frame})) << position;
-    }
-
     // Push, radio and check buttons become owner-draw (their type replaced); only a check box takes a check state.
     SkinButton skins[3];
     const DWORD styles[3] = {BS_PUSHBUTTON, BS_RADIOBUTTON, BS_AUTOCHECKBOX};

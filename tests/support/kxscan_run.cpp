@@ -62,9 +62,7 @@ std::string KxscanRun::Text(int id) const {
 }
 
 bool KxscanRun::WaitForText(int id, const std::string& text, DWORD timeoutMs) const {
-    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(20))
-        if (Text(id) == text) return true;
-    return false;
+    return Until([&] { return Text(id) == text; }, timeoutMs);
 }
 
 int KxscanRun::Lines(const std::string& word) const {
@@ -75,15 +73,11 @@ int KxscanRun::Lines(const std::string& word) const {
 }
 
 bool KxscanRun::WaitForLines(const std::string& word, int count, DWORD timeoutMs) const {
-    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(20))
-        if (Lines(word) >= count) return true;
-    return false;
+    return Until([&] { return Lines(word) >= count; }, timeoutMs);
 }
 
 std::string KxscanRun::Log(const char* name) const {
-    return Run(Quote(BuildFolder() + "\\kxlogcat.exe") + " " + Quote(install.File(std::string("Logs\\") + name)),
-               20000)
-        .output;
+    return Run(Quote(BuildFolder() + "\\kxlogcat.exe") + " " + Quote(install.File("Logs\\" + std::string(name))), 20000).output;
 }
 
 namespace {

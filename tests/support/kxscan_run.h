@@ -55,6 +55,14 @@ struct KxscanRun {
     HWND window = nullptr;
 };
 
+// Whether `done` holds within `timeoutMs`, looking every 20 ms.
+template <typename Done>
+bool Until(Done done, DWORD timeoutMs) {
+    for (DWORD start = ::GetTickCount(); ::GetTickCount() - start < timeoutMs; ::Sleep(20))
+        if (done()) return true;
+    return false;
+}
+
 // A text of section SCANNER of the library the test's installation uses.
 std::string ScannerText(const char* key);
 
