@@ -1,5 +1,5 @@
-// Option matching and the target split over any command-line argument; what
-// they give for each is tested in tests/app_test.cpp and scan_walk_test.cpp.
+// Option matching and the target split over any command-line argument; the
+// kxscan.exe tests see what they give for the options and folders they name.
 #include <cstring>
 #include <string>
 
