@@ -297,6 +297,9 @@ for tree in ("20000", "200000"):
         and o["gdi_start"] == o["gdi_end"]
     print("  %7s files: no handle or GDI object more at the end than after start-up: %s"
           % (tree, "PASS" if same else "MISS"))
-ok = whole["200000"] < 32 * mib and whole["200000"] <= whole["20000"] + 64 * 1024
+# The whole program's peak moves by some hundred KiB from one start to the
+# next (fonts, the X server); 512 KiB over the 180,000 more files is less
+# than 3 bytes a file, so a leak per file still shows.
+ok = max(whole.values()) < 32 * mib and whole["200000"] <= whole["20000"] + 512 * 1024
 print("%-28s %s" % ("program peak < 32 MiB, no growth", "PASS" if ok else "MISS"))
 EOF
