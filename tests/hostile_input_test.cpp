@@ -80,11 +80,7 @@ TEST(HostileNames, DeviceNamesAndTrailingDotsAreFoundAsThemselves) {
 // takes them): this program's import of the conversion is pointed at one
 // that refuses them too.
 using Convert = int(WINAPI*)(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL);
-#ifdef _WIN64
-extern "C" Convert g_import asm("__imp_WideCharToMultiByte");
-#else
-extern "C" Convert g_import asm("__imp__WideCharToMultiByte@32");
-#endif
+KXTEST_IMPORT(Convert, g_import, WideCharToMultiByte, 32);
 Convert g_convert;
 
 int WINAPI ConvertAsWindows(UINT page, DWORD flags, LPCWCH in, int inSize, LPSTR out, int size, LPCCH fill,

@@ -59,11 +59,7 @@ constexpr const char* kTestKey = "SOFTWARE\\Tarnwick Systems\\Korvex\\Test";
 // change notice), so a needless write shows only as a call: this program's
 // import of RegSetValueExA, which the registry routines call, is pointed at a counter.
 using SetValue = LSTATUS(WINAPI*)(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD);
-#ifdef _WIN64
-extern "C" SetValue g_setValueImport asm("__imp_RegSetValueExA");
-#else
-extern "C" SetValue g_setValueImport asm("__imp__RegSetValueExA@24");
-#endif
+KXTEST_IMPORT(SetValue, g_setValueImport, RegSetValueExA, 24);
 SetValue g_setValue;
 int g_valuesSet = 0;
 LSTATUS WINAPI CountedSetValue(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {

@@ -12,6 +12,16 @@
 #include <thread>
 #include <vector>
 
+// The import-table entry through which this program calls `function` (the
+// 32-bit name carries the stdcall argument bytes), so that a test can point
+// those calls at a stand-in.
+#ifdef _WIN64
+#define KXTEST_IMPORT(type, name, function, argumentBytes) extern "C" type name asm("__imp_" #function)
+#else
+#define KXTEST_IMPORT(type, name, function, argumentBytes) \
+    extern "C" type name asm("__imp__" #function "@" #argumentBytes)
+#endif
+
 namespace kxtest {
 
 using Environment = std::map<std::string, std::string>;
