@@ -86,10 +86,12 @@ int CreateFolderChain(const char* path) {
     return EnsureFolder(folder);
 }
 
-DWORD GetFileSizeAndTimes(const char* path, FILETIME* creation, FILETIME* lastWrite) {
+DWORD GetFileSizeAndTimes(const char* path, FILETIME* creation, FILETIME* lastWrite, bool* opened) {
+    if (opened) *opened = false;
     if (!path) return 0;
     fw::UniqueFile file(OpenExactFile(path, GENERIC_READ, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL));
     if (!file) return 0;
+    if (opened) *opened = true;
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(file.get(), &size)) return 0;
     if (creation || lastWrite) ::GetFileTime(file.get(), creation, nullptr, lastWrite);

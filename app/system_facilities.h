@@ -17,7 +17,8 @@ int CreateFolderChain(const char* path);
 
 // Low 32 bits of the size of the file of that exact name (see
 // app/exact_path.h); 0 when it cannot be opened or is no file of a disk.
-DWORD GetFileSizeAndTimes(const char* path, FILETIME* creation, FILETIME* lastWrite);
+// `opened`, when given, tells the two apart.
+DWORD GetFileSizeAndTimes(const char* path, FILETIME* creation, FILETIME* lastWrite, bool* opened = nullptr);
 
 // Widens a path with short (8.3) components in place; 260-byte buffer.
 void ExpandShortPath(char* path);

@@ -6,6 +6,7 @@
 #include "app/registry.h"
 #include "framework/handles.h"
 #include "scan/command_path.h"
+#include "scan/native_paths.h"
 #include "scan/scan_job.h"
 
 namespace {
@@ -49,7 +50,12 @@ constexpr TreeLocation kTreeLocations[] = {
     {"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options", "Debugger"},
     {"SYSTEM\\CurrentControlSet\\Services\\WinSock2\\Parameters\\Protocol_Catalog9\\Catalog_Entries",
      "PackedCatalogItem"},
+    // On 64-bit Windows the 64-bit providers have a catalog of their own.
+    {"SYSTEM\\CurrentControlSet\\Services\\WinSock2\\Parameters\\Protocol_Catalog9\\Catalog_Entries64",
+     "PackedCatalogItem"},
     {"SYSTEM\\CurrentControlSet\\Services\\WinSock2\\Parameters\\NameSpace_Catalog5\\Catalog_Entries",
+     "LibraryPath"},
+    {"SYSTEM\\CurrentControlSet\\Services\\WinSock2\\Parameters\\NameSpace_Catalog5\\Catalog_Entries64",
      "LibraryPath"},
 };
 
@@ -76,9 +82,21 @@ LongPathFunction LongPathName() {
     return function;
 }
 
-fw::UniqueKey OpenForReading(HKEY root, const char* key) {
+// The registry view a pass reads: the 64-bit one (on 32-bit Windows the
+// only one), or, on 64-bit Windows, the 32-bit one of the keys it redirects.
+enum class View { kNative, kWow32 };
+
+REGSAM ViewAccess(View view) { return view == View::kWow32 ? KEY_READ | KEY_WOW64_32KEY : RegViewFlag(KEY_READ); }
+
+// HKLM\SOFTWARE has a 32-bit twin; the rest of HKLM and the user's Run keys
+// are one for both widths.
+bool IsRedirected(HKEY root, const char* key) {
+    return root == HKEY_LOCAL_MACHINE && ::_strnicmp(key, "SOFTWARE\\", 9) == 0;
+}
+
+fw::UniqueKey OpenForReading(HKEY root, const char* key, View view) {
     fw::UniqueKey handle;
-    if (::RegOpenKeyExA(root, key, 0, RegViewFlag(KEY_READ), handle.put()) != ERROR_SUCCESS) handle.release();
+    if (::RegOpenKeyExA(root, key, 0, ViewAccess(view), handle.put()) != ERROR_SUCCESS) handle.release();
     return handle;
 }
 
@@ -99,12 +117,13 @@ bool ReadTextValue(HKEY key, const char* name, char* data, DWORD size) {
     return TerminateText(data, length, size);
 }
 
-// Index 0 of the CLSID's InProcServer32 key; false when the key is missing.
-bool ReadClassLibrary(const char* clsid, char* text) {
+// Index 0 of the CLSID's InProcServer32 key in `view`, where the reference
+// was found; false when the key is missing.
+bool ReadClassLibrary(const char* clsid, char* text, View view) {
     char key[kTextSize + 32];
     if (std::snprintf(key, sizeof(key), "CLSID\\%s\\InProcServer32", clsid) >= static_cast<int>(sizeof(key)))
         return false;
-    fw::UniqueKey server = OpenForReading(HKEY_CLASSES_ROOT, key);
+    fw::UniqueKey server = OpenForReading(HKEY_CLASSES_ROOT, key, view);
     if (!server) return false;
     char name[kTextSize];
     DWORD nameLength = sizeof(name);
@@ -126,17 +145,16 @@ bool KeepEnumerating(LONG status) { return status == ERROR_SUCCESS || status == 
 struct Pass {
     int mode;
     ScanJob& job;
+    View view = View::kNative;
     DWORD count = 0;
     char treeValue[kTreeValueSize];
 
     bool Cancelled() const { return job.cancel != 0; }
-    void Add(char* text) {
-        if (ExtractCommandPath(text)) count += ScanAutostartFile(text, mode, job);
-    }
+    void Add(char* text);
 };
 
 void ScanValueList(Pass* pass, const ValueListKey& location) {
-    fw::UniqueKey key = OpenForReading(location.root, location.key);
+    fw::UniqueKey key = OpenForReading(location.root, location.key, pass->view);
     if (!key) return;
     DWORD values = 0;
     if (::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
@@ -153,9 +171,9 @@ void ScanValueList(Pass* pass, const ValueListKey& location) {
         if (status != ERROR_SUCCESS || !TerminateText(data, length, sizeof(data))) continue;
         char text[kTextSize];
         if (data[0] == '{') {
-            if (!ReadClassLibrary(data, text)) continue;
+            if (!ReadClassLibrary(data, text, pass->view)) continue;
         } else if (name[0] == '{') {
-            if (!ReadClassLibrary(name, text)) continue;
+            if (!ReadClassLibrary(name, text, pass->view)) continue;
         } else {
             std::memcpy(text, data, sizeof(text));
         }
@@ -171,7 +189,7 @@ void WalkTree(Pass* pass, HKEY key, const char* valueName) {
         const LONG status = ::RegEnumKeyExA(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
         if (!KeepEnumerating(status)) break;
         if (status != ERROR_SUCCESS) continue;
-        fw::UniqueKey subkey = OpenForReading(key, name);
+        fw::UniqueKey subkey = OpenForReading(key, name, pass->view);
         if (!subkey) continue;
         WalkTree(pass, subkey.get(), valueName);
         if (pass->Cancelled()) break;
@@ -194,40 +212,63 @@ size_t ExpandVariables(const char* text, char* out, size_t size) {
     return ::ExpandEnvironmentStringsA(text, out, static_cast<DWORD>(size));
 }
 
-constexpr PathLookups kSystemLookups{SearchOnPath, LongPathOf, ExpandVariables};
+// The 64-bit view's texts are a 64-bit component's, their variables too.
+constexpr PathLookups kSystemLookups{SearchOnPath, LongPathOf, ExpandNativeVariables};
+constexpr PathLookups kWow32Lookups{SearchOnPath, LongPathOf, ExpandVariables};
+
+void Pass::Add(char* text) {
+    if (!ExtractCommandPathWith(text, view == View::kWow32 ? kWow32Lookups : kSystemLookups)) return;
+    char path[kNativePathSize];
+    // What the 32-bit view names is what a 32-bit program reaches.
+    if (view == View::kWow32 && !OwnPathAsNamed(text, path)) return;
+    count += ScanAutostartFile(view == View::kWow32 ? path : text, mode, job);
+}
+
+void ScanLocations(Pass* pass) {
+    const bool wow32 = pass->view == View::kWow32;
+    for (const ValueListKey& location : kValueListKeys) {
+        if (pass->Cancelled()) return;
+        if (!wow32 || IsRedirected(location.root, location.key)) ScanValueList(pass, location);
+    }
+    for (const TreeLocation& location : kTreeLocations) {
+        if (pass->Cancelled()) return;
+        if (wow32 && !IsRedirected(HKEY_LOCAL_MACHINE, location.key)) continue;
+        fw::UniqueKey key = OpenForReading(HKEY_LOCAL_MACHINE, location.key, pass->view);
+        if (key) WalkTree(pass, key.get(), location.value);
+    }
+    for (const TreeLocation& location : kSingleValues) {
+        if (pass->Cancelled()) return;
+        if (wow32 && !IsRedirected(HKEY_LOCAL_MACHINE, location.key)) continue;
+        fw::UniqueKey key = OpenForReading(HKEY_LOCAL_MACHINE, location.key, pass->view);
+        char text[kTextSize];
+        if (key && ReadTextValue(key.get(), location.value, text, sizeof(text))) pass->Add(text);
+    }
+}
 
 }  // namespace
 
 DWORD ScanAutostart(int mode, ScanJob& job) {
     // Each pass starts afresh, so that the scan hands over every path the
-    // count counted even when its first path was the count's last.
-    job.lastAutostartPath[0] = '\0';
-    Pass pass{mode, job, 0, {}};
-    for (const ValueListKey& location : kValueListKeys) {
-        if (pass.Cancelled()) return pass.count;
-        ScanValueList(&pass, location);
-    }
-    for (const TreeLocation& location : kTreeLocations) {
-        if (pass.Cancelled()) return pass.count;
-        fw::UniqueKey key = OpenForReading(HKEY_LOCAL_MACHINE, location.key);
-        if (key) WalkTree(&pass, key.get(), location.value);
-    }
-    for (const TreeLocation& location : kSingleValues) {
-        if (pass.Cancelled()) return pass.count;
-        fw::UniqueKey key = OpenForReading(HKEY_LOCAL_MACHINE, location.key);
-        char text[kTextSize];
-        if (key && ReadTextValue(key.get(), location.value, text, sizeof(text))) pass.Add(text);
+    // count counted.
+    job.autostartPathsSeen.clear();
+    Pass pass{mode, job, View::kNative, 0, {}};
+    ScanLocations(&pass);
+    if (Is64BitWindows()) {
+        pass.view = View::kWow32;
+        ScanLocations(&pass);
     }
     return pass.count;
 }
 
 int ScanAutostartFile(const char* path, int mode, ScanJob& job) {
-    if (::lstrcmpiA(path, job.lastAutostartPath) == 0) return 0;
-    std::snprintf(job.lastAutostartPath, sizeof(job.lastAutostartPath), "%s", path);
-    if (mode == 0) return 1;
     if (StartsWith(path, "\\??\\") || StartsWith(path, "\\\\?\\")) path += 4;
-    ScanListedFile(path, job);
-    return 1;
+    char key[kNativePathSize];
+    const size_t length = strnlen(path, sizeof(key) - 1);
+    std::memcpy(key, path, length);
+    key[length] = '\0';
+    ::CharLowerBuffA(key, static_cast<DWORD>(length));
+    if (!job.autostartPathsSeen.emplace(key).second) return 0;
+    return static_cast<int>(mode == 0 ? CountListedFile(path) : ScanListedFile(path, job));
 }
 
 int ExtractCommandPath(char* text) { return ExtractCommandPathWith(text, kSystemLookups); }

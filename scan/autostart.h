@@ -6,11 +6,16 @@
 
 class ScanJob;
 
-// Mode 0 counts the autostart paths, mode 1 hands each to ScanListedFile.
-// Stops before the next location or entry once the scan is cancelled.
+// The 64-bit view of the locations, then, on 64-bit Windows, the 32-bit view
+// of those it redirects. Mode 0 counts the autostart files that can be
+// reached, mode 1 hands each path to ScanListedFile and gives the visits;
+// either way each path once per pass. Stops before the next location or
+// entry once the scan is cancelled.
 DWORD ScanAutostart(int mode, ScanJob& job);
 
-// 1 when the path counts, 0 when it repeats the path before it.
+// The kernel's "\??\" prefix dropped, a path new to the pass is counted
+// (mode 0) or scanned (mode 1): 1 when it counts as a file reached, 0 when
+// it repeats a path of the pass or reaches none.
 int ScanAutostartFile(const char* path, int mode, ScanJob& job);
 
 // Turns a command line or registry text into the file it names, in place.

@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "logs/debug_log.h"
 #include "logs/log_records.h"
+#include "scan/native_paths.h"
 #include "scan/scan_job.h"
 
 CureOutcomeCodes CureOutcomeOf(LONG result) {
@@ -29,7 +30,11 @@ unsigned __stdcall CureThread(void* argument) {
         char inOut[260];
         std::memcpy(inOut, name, sizeof(inOut));
         LONG kind = 0;
-        const LONG result = job.engine.scanFile(path, 8, 1, inOut, &kind, nullptr, 2);
+        // The engine cures the file the scan reached; the row and the logs keep the path as listed.
+        char native[kNativePathSize];
+        const LONG result = NativePath(path, native)
+                                ? job.engine.scanFile(native, 8, 1, inOut, &kind, nullptr, 2)
+                                : 0;
         DebugLog("scanner", ProcessOptions().debugMask, kLevelInfo, "VirusCure (%d) (%d) (%s) (%s)",
                  static_cast<int>(result), static_cast<int>(kind), path, name);
         // Recorded before anyone hears of it, so a close that waits for this

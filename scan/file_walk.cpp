@@ -7,6 +7,7 @@
 #include "app/exact_path.h"
 #include "app/startup.h"
 #include "framework/handles.h"
+#include "scan/native_paths.h"
 #include "scan/scan_job.h"
 
 namespace {
@@ -50,12 +51,13 @@ bool IsFolderLink(DWORD attributes) {
 
 // The entries of the folder `path` (ending in "\") with `pattern` "*", or
 // the one entry `path` names with `pattern` empty; by exact names, so that
-// "nul.txt" or "evil.exe." are found as themselves.
+// "nul.txt" or "evil.exe." are found as themselves, and by native ones.
 __attribute__((noinline)) fw::UniqueFind FindExact(const char* path, const wchar_t* pattern,
                                                    WIN32_FIND_DATAW* entry) {
     wchar_t exact[kExactPathSize];
+    char native[kNativePathSize];
     fw::UniqueFind search;
-    if (ExactPath(path, exact, kExactPathSize)) {
+    if (NativePath(path, native) && ExactPath(native, exact, kExactPathSize)) {
         size_t length = std::wcslen(exact);
         if (*pattern && exact[length - 1] != L'\\') exact[length++] = L'\\';
         if (length + std::wcslen(pattern) < kExactPathSize) {
@@ -104,9 +106,10 @@ bool ChooseEntryName(const WIN32_FIND_DATAW& entry, char* name, int size) {
     return true;
 }
 
-// folder (ending in "\") + the entry's name; false, and traced, when the
-// entry has no usable name or the path would not fit.
-__attribute__((noinline)) bool MakeChildPath(const char* folder, const WIN32_FIND_DATAW& entry, char* child) {
+// folder (ending in "\") + the entry's name, and the path that reaches it;
+// false, and traced, when the entry has no usable name or a path would not fit.
+__attribute__((noinline)) bool MakeChildPath(const char* folder, const WIN32_FIND_DATAW& entry, char* child,
+                                             char (&native)[kNativePathSize]) {
     char name[kPathSize];
     if (!ChooseEntryName(entry, name, static_cast<int>(sizeof(name)))) return false;
     size_t folderLength = std::strlen(folder);
@@ -117,6 +120,10 @@ __attribute__((noinline)) bool MakeChildPath(const char* folder, const WIN32_FIN
     }
     std::memcpy(child, folder, folderLength);
     std::memcpy(child + folderLength, name, nameLength + 1);
+    if (!NativePath(child, native)) {
+        Trace("Path too long, skipped: %s%s\n", child, "");
+        return false;
+    }
     return true;
 }
 
@@ -124,10 +131,11 @@ void ScanNamedFile(const char* path, ScanJob& job) {
     if (IsExcludedPath(path)) return;
     WIN32_FIND_DATAW entry;
     fw::UniqueFind search = FindExact(path, L"", &entry);
-    if (!search || !job.Proceed()) return;
+    char native[kNativePathSize];
+    if (!search || !NativePath(path, native) || !job.Proceed()) return;
     // A file named as a target is always scanned, quick scan or not.
     job.SetCurrentFile(path);
-    ScanOneFile(path, entry.nFileSizeLow, &entry.ftLastWriteTime, job);
+    ScanOneFile(path, entry.nFileSizeLow, &entry.ftLastWriteTime, job, native);
     ++job.filesVisited;
     ::Sleep(0);
 }
@@ -181,9 +189,11 @@ DWORD CountFolderFiles(char* path, int recurse, ScanJob& job) {
 
     DWORD count = 0;
     char child[kPathSize];
+    char native[kNativePathSize];
     do {
         if (job.cancel) break;
-        if (IsDotEntry(entry.cFileName) || IsFolderLink(entry.dwFileAttributes) || !MakeChildPath(path, entry, child))
+        if (IsDotEntry(entry.cFileName) || IsFolderLink(entry.dwFileAttributes) ||
+            !MakeChildPath(path, entry, child, native))
             continue;
         count += (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? CountFolderFiles(child, 1, job) : 1;
     } while (::FindNextFileW(search.get(), &entry));
@@ -207,9 +217,11 @@ void ScanFolder(char* path, int recurse, ScanJob& job) {
 
     const StartupOptions& options = ProcessOptions();
     char child[kPathSize];
+    char native[kNativePathSize];
     do {
         if (job.cancel) return;
-        if (IsDotEntry(entry.cFileName) || IsFolderLink(entry.dwFileAttributes) || !MakeChildPath(path, entry, child))
+        if (IsDotEntry(entry.cFileName) || IsFolderLink(entry.dwFileAttributes) ||
+            !MakeChildPath(path, entry, child, native))
             continue;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             ScanFolder(child, 1, job);
@@ -217,18 +229,19 @@ void ScanFolder(char* path, int recurse, ScanJob& job) {
         }
         if (!job.Proceed()) return;
         job.SetCurrentFile(child);
-        if (!options.quickScan || QuickScanWants(child, entry.cFileName, entry.nFileSizeHigh, entry.nFileSizeLow,
+        if (!options.quickScan || QuickScanWants(native, entry.cFileName, entry.nFileSizeHigh, entry.nFileSizeLow,
                                                  options.quickScanExtensions))
-            ScanOneFile(child, entry.nFileSizeLow, &entry.ftLastWriteTime, job);
+            ScanOneFile(child, entry.nFileSizeLow, &entry.ftLastWriteTime, job, native);
         ++job.filesVisited;
         ::Sleep(0);
     } while (::FindNextFileW(search.get(), &entry));
 }
 
 void ScanShortNames(char* folder, ScanJob& job) {
-    if (!PrepareFolder(folder)) return;
+    char native[kNativePathSize];
+    if (!PrepareFolder(folder) || !NativePath(folder, native)) return;
     char pattern[kPathSize];
-    std::snprintf(pattern, sizeof(pattern), "%s*.*", folder);
+    if (std::snprintf(pattern, sizeof(pattern), "%s*.*", native) >= static_cast<int>(sizeof(pattern))) return;
     WIN32_FIND_DATAA entry;
     fw::UniqueFind search(::FindFirstFileA(pattern, &entry));
     if (!search) return;

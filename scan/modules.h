@@ -27,13 +27,17 @@ private:
     std::unordered_set<std::string, Crc32Hash> paths_;
 };
 
-// Mode 0 counts, mode 1 also hands each distinct module path to
-// ScanListedFile. Both give the number of distinct paths met; no module is
-// looked at once the scan is cancelled.
+// Mode 0 counts the distinct module paths that reach a file, mode 1 hands
+// each distinct path to ScanListedFile and gives the visits; no module is
+// looked at once the scan is cancelled. Under WOW64 the modules of the
+// processes this one cannot list (64-bit ones) come from the module lister
+// beside the program file, kxmodlist.exe; without it they are skipped, with
+// a line in the debug log.
 DWORD ScanProcessModules(int mode, ScanJob& job);
 
-// The drivers whose file names can be had, counted (mode 0) or handed to
-// ScanListedFile (mode 1); 0 when the scan is cancelled already.
+// The drivers whose files can be reached, counted (mode 0), or handed to
+// ScanListedFile (mode 1) and the visits given; 0 when the scan is cancelled
+// already.
 DWORD ScanLoadedDrivers(int mode, ScanJob& job);
 
 // The kernel's form of a driver path made an ordinary one, in place (520-byte

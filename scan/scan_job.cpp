@@ -13,6 +13,7 @@
 #include "scan/cure_pass.h"
 #include "scan/file_walk.h"
 #include "scan/modules.h"
+#include "scan/native_paths.h"
 
 namespace {
 
@@ -44,8 +45,10 @@ bool IsFolderTarget(const char* path) {
     // name may miss. Unreadable attributes have every bit set, so they count
     // as a folder.
     wchar_t exact[kExactPathSize];
-    const DWORD attributes =
-        ExactPath(path, exact, kExactPathSize) ? ::GetFileAttributesW(exact) : INVALID_FILE_ATTRIBUTES;
+    char native[kNativePathSize];
+    const DWORD attributes = NativePath(path, native) && ExactPath(native, exact, kExactPathSize)
+                                 ? ::GetFileAttributesW(exact)
+                                 : INVALID_FILE_ATTRIBUTES;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) || std::strlen(path) <= 3;
 }
 
@@ -241,12 +244,12 @@ unsigned __stdcall ScanThread(void* argument) {
     return 0;
 }
 
-LONG ScanOneFile(const char* path, DWORD size, const FILETIME* lastWrite, ScanJob& job) {
+LONG ScanOneFile(const char* path, DWORD size, const FILETIME* lastWrite, ScanJob& job, const char* enginePath) {
     ScanFileFunction scanFile = job.engine.scanFile;
     if (!scanFile) return -1;
     char name[260] = {};
     LONG kind = 0;
-    LONG result = scanFile(path, size, 0, name, &kind, lastWrite, 2);
+    LONG result = scanFile(enginePath ? enginePath : path, size, 0, name, &kind, lastWrite, 2);
     name[sizeof(name) - 1] = '\0';  // the engine's text is trusted no further than its buffer
     DWORD mask = ProcessOptions().debugMask;
     DebugLog(kTag, mask, kLevelInfo, "ScanVirus (%s) (%d)", path, static_cast<int>(result));
@@ -260,13 +263,25 @@ LONG ScanOneFile(const char* path, DWORD size, const FILETIME* lastWrite, ScanJo
     return result;
 }
 
-LONG ScanListedFile(const char* path, ScanJob& job) {
-    if (!job.Proceed()) return -1;
+DWORD ScanListedFile(const char* path, ScanJob& job) {
+    char native[kNativePathSize];
+    if (!job.Proceed() || !NativePath(path, native)) return 0;
     FILETIME creation{};
     FILETIME lastWrite{};
-    DWORD size = GetFileSizeAndTimes(path, &creation, &lastWrite);
+    bool opened = false;
+    DWORD size = GetFileSizeAndTimes(native, &creation, &lastWrite, &opened);
     job.SetCurrentFile(path);
-    LONG result = ScanOneFile(path, size, &lastWrite, job);
+    // The engine may still reach what this process could not open.
+    ScanOneFile(path, size, &lastWrite, job, native);
+    if (!opened || !job.engine.scanFile) return 0;
     ++job.filesVisited;
-    return result;
+    return 1;
+}
+
+DWORD CountListedFile(const char* path) {
+    char native[kNativePathSize];
+    wchar_t exact[kExactPathSize];
+    if (!NativePath(path, native) || !ExactPath(native, exact, kExactPathSize)) return 0;
+    const DWORD attributes = ::GetFileAttributesW(exact);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }

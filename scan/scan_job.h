@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
+#include <unordered_set>
 
 #include "engine/scan_engine.h"
 #include "framework/handles.h"
@@ -117,10 +119,10 @@ public:
     fw::WorkerThread scanThread;
     fw::WorkerThread cureThread;
 
-    // Only ScanThread uses these: the last path passed to the owner, and the
-    // last autostart path of a system-area pass.
+    // The last path passed to the owner (ScanThread only), and the autostart
+    // paths of the running system-area pass, lower-cased.
     char lastReported[520] = {};
-    char lastAutostartPath[260] = {};
+    std::unordered_set<std::string> autostartPathsSeen;
 
     // Exists only with the system-areas switch, from StartCounting until
     // CountThread has counted the system areas.
@@ -138,11 +140,18 @@ private:
 unsigned __stdcall CountThread(void* argument);
 unsigned __stdcall ScanThread(void* argument);
 
-// Hands one file to the engine in scan mode and passes a finding on, once
-// per file in a row. Returns the engine result.
-LONG ScanOneFile(const char* path, DWORD size, const FILETIME* lastWrite, ScanJob& job);
+// Hands one file to the engine in scan mode, by `enginePath` when given (the
+// path that reaches it, see scan/native_paths.h), and passes a finding on
+// under `path`, once per file in a row. Returns the engine result.
+LONG ScanOneFile(const char* path, DWORD size, const FILETIME* lastWrite, ScanJob& job,
+                 const char* enginePath = nullptr);
 
 // For a file named by a system area: waits while the scan is held, takes its
 // size and time from the file itself (0 when it cannot be opened), then
-// ScanOneFile; counts it as visited. -1 without a scan once cancelled.
-LONG ScanListedFile(const char* path, ScanJob& job);
+// ScanOneFile. 1 when the file was opened and handed to the engine, which is
+// what counts as visited; 0 otherwise, and without a scan once cancelled.
+DWORD ScanListedFile(const char* path, ScanJob& job);
+
+// The count's side of ScanListedFile: 1 when the path names a file that can be
+// reached, else 0.
+DWORD CountListedFile(const char* path);
