@@ -22,7 +22,7 @@ if [ "$mode" = fuzz ]; then
   seconds=${1:?"usage: tools/run-fuzz.sh fuzz SECONDS [TARGET...]"}
   shift
 fi
-targets=${*:-"matcher signature_file log_reader command_line command_path text_escape"}
+targets=${*:-"matcher signature_file log_reader command_line command_path text_escape module_list"}
 status=0
 for target in $targets; do
   inputs=$(find "tests/fuzz/$target/seeds" "tests/fuzz/$target/regressions" -type f ! -name README | sort)
