@@ -91,9 +91,7 @@ int WINAPI ConvertAsWindows(UINT page, DWORD flags, LPCWCH in, int inSize, LPSTR
 }
 
 KX_PROBE(scan_in_code_page) {
-    DWORD old;
-    ::VirtualProtect(&g_import, sizeof g_import, PAGE_READWRITE, &old);
-    g_convert = std::exchange(g_import, ConvertAsWindows);
+    g_convert = kxtest::PointImportAt(g_import, static_cast<Convert>(ConvertAsWindows));
     Scan scan;
     const DWORD count = scan.CountAndScan(args[0]);
     std::printf("code page %u: %lu counted, %lu visited, %u found\n", ::GetACP(), count,

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -36,26 +37,17 @@ ListModules g_realListModules;
 std::string g_windows;  // the folder that stands for the Windows folder
 
 BOOL WINAPI UnderWow64(HANDLE, PBOOL wow64) { return *wow64 = TRUE; }
-UINT Answer(const std::string& text, LPSTR out, UINT size) {
-    return text.size() < size ? static_cast<UINT>(std::strlen(std::strcpy(out, text.c_str()))) : static_cast<UINT>(text.size() + 1);
-}
-
-template <typename T>
-T PointAt(T& import, T standIn) {
-    DWORD old;
-    ::VirtualProtect(&import, sizeof import, PAGE_READWRITE, &old);
-    return std::exchange(import, standIn);
-}
+using kxtest::PointImportAt;
 
 // The Windows folder `windows` with System32 (the 32-bit twins), Sysnative (the native files) and SysWOW64.
 void StandInWow64(const std::string& windows) {
     g_windows = windows;
-    g_realProcAddress = PointAt(g_procAddress, +[](HMODULE module, LPCSTR name) WINAPI {
+    g_realProcAddress = PointImportAt(g_procAddress, +[](HMODULE module, LPCSTR name) WINAPI {
         if (HIWORD(name) && std::strcmp(name, "IsWow64Process") == 0) return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(UnderWow64));
         return g_realProcAddress(module, name);
     });
-    PointAt(g_systemFolder, +[](LPSTR out, UINT size) WINAPI { return Answer(g_windows + "\\System32", out, size); });
-    PointAt(g_wow64Folder, +[](LPSTR out, UINT size) WINAPI { return Answer(g_windows + "\\SysWOW64", out, size); });
+    PointImportAt(g_systemFolder, +[](LPSTR out, UINT size) WINAPI { return UINT(std::snprintf(out, size, "%s\\System32", g_windows.c_str())); });
+    PointImportAt(g_wow64Folder, +[](LPSTR out, UINT size) WINAPI { return UINT(std::snprintf(out, size, "%s\\SysWOW64", g_windows.c_str())); });
     ProcessOptions().debugMask = kDebugToFile;
 }
 
@@ -71,15 +63,14 @@ LONG WINAPI Engine(const char* path, DWORD, DWORD cure, char* name, LONG*, const
     g_engine += (cure ? "cure " : "scan ") + std::string(path) + "|";
     return cure ? 0x8 : std::strstr(path, "evil") ? (std::strcpy(name, "Kx.Evil"), 1) : 0;
 }
+// The findings list of one row, which the cure takes.
 struct Owner : ScanReports {
     std::string found;
     void ProgressRange(DWORD) override {}
     void Finding(LONG, LONG, const char*, const char* path) override { found = path; }
     void ScanEnded() override {}
     int CureRowCount() override { return 1; }
-    bool CureFinding(int, char (&name)[260], char (&path)[520]) override {
-        return std::strcpy(name, "Kx.Evil"), std::strcpy(path, found.c_str()), true;
-    }
+    bool CureFinding(int, char (&name)[260], char (&path)[520]) override { return std::strcpy(name, "Kx.Evil"), std::strcpy(path, found.c_str()); }
 };
 
 KX_PROBE(system_folder_under_wow64) {
@@ -153,7 +144,7 @@ TEST(Wow64, BothRegistryViewsAndBothWinsockCatalogsReachTheEngineEachPathOnce) {
 // without it, are skipped with a line in the debug log; the count follows.
 KX_PROBE(modules_under_wow64) {
     StandInWow64(args[0]);  // a folder that maps no module's path
-    g_realListModules = PointAt(g_listModules, +[](HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) WINAPI {
+    g_realListModules = PointImportAt(g_listModules, +[](HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) WINAPI {
         if (::GetProcessId(process) == ::GetCurrentProcessId()) return ::SetLastError(ERROR_PARTIAL_COPY), FALSE;
         return g_realListModules(process, modules, size, needed);
     });

@@ -16,10 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (start < text.size()) {
         const size_t newline = text.find('\n', start);
         ++lines;
-        if (newline == std::string_view::npos) {
-            cut = true;
-            break;
-        }
+        if ((cut = newline == std::string_view::npos)) break;
         std::string_view line = text.substr(start, newline - start);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line == "end" && !endSeen) {
@@ -38,7 +35,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (taken != listing.modules.size()) std::abort();                          // a module from no whole line
     if (lines != listing.modules.size() + listing.rejected + endSeen) std::abort();  // a line neither taken nor counted
     if (listing.complete != (endSeen && endLine == lines && !cut)) std::abort();  // complete only when "end" closes it
-    for (const ListedModule& module : listing.modules)
-        if (module.path.empty() || module.path.size() >= kListedPathSize) std::abort();
     return 0;
 }

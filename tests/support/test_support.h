@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // The import-table entry through which this program calls `function` (the
@@ -23,6 +24,14 @@
 #endif
 
 namespace kxtest {
+
+// Points an import-table entry (KXTEST_IMPORT) at `standIn`; gives the function it pointed at.
+template <typename T>
+T PointImportAt(T& import, T standIn) {
+    DWORD old;
+    ::VirtualProtect(&import, sizeof import, PAGE_READWRITE, &old);
+    return std::exchange(import, standIn);
+}
 
 using Environment = std::map<std::string, std::string>;
 using Strings = std::vector<std::string>;
