@@ -72,7 +72,7 @@ bool OwnPathAsNamed(const char* path, char (&out)[kNativePathSize]) {
 
 size_t ExpandNativeVariables(const char* text, char* out, size_t size) {
     char native[kNativePathSize];
-    if (ProcessNativeView().wow64 && std::strlen(text) < sizeof(native) - 16) {
+    if (ProcessNativeView().wow64) {
         // A 32-bit process sees the "(x86)" folders under the usual names;
         // the native ones have names of their own.
         static const struct {
@@ -81,21 +81,18 @@ size_t ExpandNativeVariables(const char* text, char* out, size_t size) {
         } kRenamed[] = {{"%ProgramFiles%", "%ProgramW6432%"}, {"%CommonProgramFiles%", "%CommonProgramW6432%"}};
         size_t used = 0;
         for (const char* p = text; *p;) {
-            bool renamed = false;
-            for (const auto& variable : kRenamed) {
-                const size_t length = std::strlen(variable.name);
-                if (::_strnicmp(p, variable.name, length) == 0 && used + std::strlen(variable.nativeName) < sizeof(native)) {
-                    std::memcpy(native + used, variable.nativeName, std::strlen(variable.nativeName));
-                    used += std::strlen(variable.nativeName);
-                    p += length;
-                    renamed = true;
-                    break;
+            const char* piece = p;
+            size_t length = 1, taken = 1;
+            for (const auto& variable : kRenamed)
+                if (::_strnicmp(p, variable.name, std::strlen(variable.name)) == 0) {
+                    piece = variable.nativeName;
+                    length = std::strlen(variable.nativeName);
+                    taken = std::strlen(variable.name);
                 }
-            }
-            if (!renamed) {
-                if (used + 1 >= sizeof(native)) return 0;
-                native[used++] = *p++;
-            }
+            if (used + length >= sizeof(native)) return 0;
+            std::memcpy(native + used, piece, length);
+            used += length;
+            p += taken;
         }
         native[used] = '\0';
         text = native;
