@@ -13,6 +13,25 @@ bool StartsWithFolder(const char* path, const char* folder, size_t length) {
     return path[length] == '\0' || path[length] == '\\';
 }
 
+// `path` with a leading `folder` (a whole component, ASCII letters in any
+// case) replaced by `alias`, into `out`; a path outside `folder` as it
+// stands. False, and `out` empty, when the result does not fit `size`.
+bool ReplaceLeadingFolder(const char* path, const char* folder, const char* alias, char* out, size_t size) {
+    const size_t folderLength = std::strlen(folder);
+    const bool inside = folderLength > 0 && StartsWithFolder(path, folder, folderLength);
+    const char* rest = inside ? path + folderLength : path;
+    const char* head = inside ? alias : "";
+    const size_t headLength = std::strlen(head), restLength = std::strlen(rest);
+    if (size == 0) return false;
+    if (headLength + restLength >= size) {
+        out[0] = '\0';
+        return false;
+    }
+    std::memcpy(out, head, headLength);
+    std::memcpy(out + headLength, rest, restLength + 1);
+    return true;
+}
+
 NativeView ReadNativeView() {
     NativeView view;
     using IsWow64Function = BOOL(WINAPI*)(HANDLE, PBOOL);
@@ -40,22 +59,6 @@ NativeView ReadNativeView() {
 const NativeView& ProcessNativeView() {
     static const NativeView view = ReadNativeView();
     return view;
-}
-
-bool ReplaceLeadingFolder(const char* path, const char* folder, const char* alias, char* out, size_t size) {
-    const size_t folderLength = std::strlen(folder);
-    const bool inside = folderLength > 0 && StartsWithFolder(path, folder, folderLength);
-    const char* rest = inside ? path + folderLength : path;
-    const char* head = inside ? alias : "";
-    const size_t headLength = std::strlen(head), restLength = std::strlen(rest);
-    if (size == 0) return false;
-    if (headLength + restLength >= size) {
-        out[0] = '\0';
-        return false;
-    }
-    std::memcpy(out, head, headLength);
-    std::memcpy(out + headLength, rest, restLength + 1);
-    return true;
 }
 
 bool NativePath(const char* path, char (&out)[kNativePathSize]) {

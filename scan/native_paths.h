@@ -22,12 +22,6 @@ struct NativeView {
 // lack it) and the system folders.
 const NativeView& ProcessNativeView();
 
-// `path` with a leading `folder` (compared without regard to ASCII case, a
-// whole component) replaced by `alias`, into `out`. Pure text; false when the
-// result does not fit `size` (out is then empty). A path outside `folder` is
-// copied as it stands.
-bool ReplaceLeadingFolder(const char* path, const char* folder, const char* alias, char* out, size_t size);
-
 // The path by which this process reaches the file `path` names as a person
 // or a 64-bit component means it; false when it does not fit 520 bytes.
 bool NativePath(const char* path, char (&out)[kNativePathSize]);
