@@ -93,6 +93,14 @@ bool ExactPath(const char* path, wchar_t* out, size_t size) {
     return complete && ToExactForm(full, out, size);
 }
 
+void PlainPath(wchar_t* path) {
+    if (StartsWith(path, L"\\\\?\\UNC\\")) {
+        std::wmemmove(path + 2, path + 8, std::wcslen(path + 8) + 1);
+    } else if (StartsWith(path, L"\\\\?\\") && path[4] != L'\0' && path[5] == L':') {
+        std::wmemmove(path, path + 4, std::wcslen(path + 4) + 1);
+    }
+}
+
 HANDLE OpenExactFile(const char* path, DWORD access, DWORD share, DWORD flags) {
     wchar_t exact[kExactPathSize];
     if (!ExactPath(path, exact, kExactPathSize)) {

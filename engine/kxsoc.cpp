@@ -11,8 +11,8 @@
 // it: 0x0008 repaired (every match removed, the rest kept), 0x0200 deleted;
 // 0 when the file no longer holds the finding; 0x0010 for every other
 // failure (action "fail", file gone, locked or unreadable, a link or other
-// reparse point, a delete of one name of several, unknown name, bad
-// arguments). Never -1 here: the caller tests the success bits alone, and -1
+// reparse point, a path that leads elsewhere than its names say, a delete of
+// one name of several, unknown name, bad arguments). Never -1 here: the caller tests the success bits alone, and -1
 // has them all. A failed cure leaves the file as it was, unless writing the
 // repaired bytes back into it fails part of the way.
 //
@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <new>
 #include <utility>
@@ -259,6 +260,29 @@ bool DeleteChecked(HANDLE file) {
     return false;
 }
 
+// Whether `file`, opened by `path`, is the file the path names: its final
+// path is the long form of the path. A folder of the path that is a link, or
+// has become one since the scan, makes the two differ; short names do not.
+bool OpenedAsNamed(HANDLE file, const char* path) {
+    wchar_t named[kExactPathSize];
+    wchar_t plain[kExactPathSize];
+    wchar_t longNamed[kExactPathSize];
+    wchar_t opened[kExactPathSize];
+    if (!ExactPath(path, named, kExactPathSize)) return false;
+    std::wcscpy(plain, named);
+    PlainPath(plain);
+    // Wine keeps the short names of a \\?\ path as they are; the plain form
+    // has them expanded everywhere, as long as it fits.
+    const wchar_t* query = std::wcslen(plain) < MAX_PATH ? plain : named;
+    const DWORD longLength = ::GetLongPathNameW(query, longNamed, kExactPathSize);
+    const DWORD openedLength = ::GetFinalPathNameByHandleW(file, opened, kExactPathSize, FILE_NAME_NORMALIZED);
+    if (longLength == 0 || longLength >= kExactPathSize || openedLength == 0 || openedLength >= kExactPathSize)
+        return false;
+    PlainPath(longNamed);
+    PlainPath(opened);
+    return ::CompareStringOrdinal(longNamed, -1, opened, -1, TRUE) == CSTR_EQUAL;
+}
+
 LONG Scan(const char* path, char* name, LONG* kind) {
     const SignatureSet& set = kxsoc::Signatures();
     // On the caller's stack: a heap block of this size for every file cost as
@@ -283,15 +307,16 @@ LONG Cure(const char* path, const char* name, LONG* kind) {
     const kxsoc::Signature& signature = set.signatures[index];
     *kind = signature.kind;
 
-    // The link itself is opened, never what it leads to: a cure through a
-    // link would change or remove something other than the listed file.
+    // The link itself is opened, never what it leads to, and a path through a
+    // link is refused: a cure through one would change or remove something
+    // other than the listed file. Everything after goes through this handle.
     Buffer buffer = NewBuffer();
     DWORD access = signature.action == CureAction::Fail ? 0 : FILE_WRITE_ATTRIBUTES;
     if (signature.action == CureAction::Delete) access |= DELETE;
     fw::UniqueFile file(OpenForReading(path, access, FILE_FLAG_OPEN_REPARSE_POINT));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!buffer || !file || !::GetFileInformationByHandle(file.get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !OpenedAsNamed(file.get(), path))
         return kCureFailed;
     int found = FindFirst(set, file.get(), index, buffer.get());
     if (found == kReadFailed) return kCureFailed;

@@ -7,6 +7,13 @@
 #include "logs/log_records.h"
 #include "scan/scan_job.h"
 
+namespace {
+
+// Neither success bit.
+constexpr LONG kCureRefused = 0x0010;
+
+}  // namespace
+
 CureOutcomeCodes CureOutcomeOf(LONG result) {
     if (result & 0x0008) return {kCodeCuredRow, kActionCured};
     if (result & 0x0200) return {kCodeDeletedRow, kActionDeleted};
@@ -29,9 +36,15 @@ unsigned __stdcall CureThread(void* argument) {
         char inOut[260];
         std::memcpy(inOut, name, sizeof(inOut));
         LONG kind = 0;
-        const LONG result = job.engine.scanFile(path, 8, 1, inOut, &kind, nullptr, 2);
-        DebugLog("scanner", ProcessOptions().debugMask, kLevelInfo, "VirusCure (%d) (%d) (%s) (%s)",
-                 static_cast<int>(result), static_cast<int>(kind), path, name);
+        // A path that leads elsewhere than when it was listed is refused
+        // without an engine call: a failed cure.
+        LONG result = kCureRefused;
+        char enginePath[520];
+        if (job.listedLinks.MayCure(path, enginePath)) {
+            result = job.engine.scanFile(enginePath, 8, 1, inOut, &kind, nullptr, 2);
+            DebugLog("scanner", ProcessOptions().debugMask, kLevelInfo, "VirusCure (%d) (%d) (%s) (%s)",
+                     static_cast<int>(result), static_cast<int>(kind), path, name);
+        }
         // Recorded before anyone hears of it, so a close that waits for this
         // pass finds the record whole.
         RecordVirus(name, path, CureOutcomeOf(result).action, kSourceScanner);

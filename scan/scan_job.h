@@ -12,6 +12,7 @@
 #include "engine/scan_engine.h"
 #include "framework/handles.h"
 #include "framework/thread.h"
+#include "scan/cure_guard.h"
 #include "scan/scan_targets.h"
 
 // Scan states: one bit each.
@@ -121,6 +122,10 @@ public:
     // last autostart path of a system-area pass.
     char lastReported[520] = {};
     char lastAutostartPath[260] = {};
+
+    // The links of each listed finding's path, recorded by ScanThread and
+    // checked by CureThread before each cure.
+    ListedLinks listedLinks;
 
     // Exists only with the system-areas switch, from StartCounting until
     // CountThread has counted the system areas.
