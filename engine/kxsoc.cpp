@@ -260,27 +260,29 @@ bool DeleteChecked(HANDLE file) {
     return false;
 }
 
+bool SamePath(const wchar_t* a, const wchar_t* b) { return ::CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL; }
+
 // Whether `file`, opened by `path`, is the file the path names: its final
 // path is the long form of the path. A folder of the path that is a link, or
 // has become one since the scan, makes the two differ; short names do not.
 bool OpenedAsNamed(HANDLE file, const char* path) {
     wchar_t named[kExactPathSize];
     wchar_t plain[kExactPathSize];
-    wchar_t longNamed[kExactPathSize];
     wchar_t opened[kExactPathSize];
-    if (!ExactPath(path, named, kExactPathSize)) return false;
+    const DWORD openedLength = ::GetFinalPathNameByHandleW(file, opened, kExactPathSize, FILE_NAME_NORMALIZED);
+    if (!ExactPath(path, named, kExactPathSize) || openedLength == 0 || openedLength >= kExactPathSize) return false;
     std::wcscpy(plain, named);
     PlainPath(plain);
-    // Wine keeps the short names of a \\?\ path as they are; the plain form
-    // has them expanded everywhere, as long as it fits.
-    const wchar_t* query = std::wcslen(plain) < MAX_PATH ? plain : named;
-    const DWORD longLength = ::GetLongPathNameW(query, longNamed, kExactPathSize);
-    const DWORD openedLength = ::GetFinalPathNameByHandleW(file, opened, kExactPathSize, FILE_NAME_NORMALIZED);
-    if (longLength == 0 || longLength >= kExactPathSize || openedLength == 0 || openedLength >= kExactPathSize)
-        return false;
-    PlainPath(longNamed);
     PlainPath(opened);
-    return ::CompareStringOrdinal(longNamed, -1, opened, -1, TRUE) == CSTR_EQUAL;
+    if (SamePath(plain, opened)) return true;
+    // The long form costs a folder listing per name under Wine, so only a path
+    // that differs is expanded. Wine keeps the short names of a \\?\ path as
+    // they are; the plain form has them expanded everywhere, while it fits.
+    wchar_t longNamed[kExactPathSize];
+    const DWORD longLength = ::GetLongPathNameW(std::wcslen(plain) < MAX_PATH ? plain : named, longNamed, kExactPathSize);
+    if (longLength == 0 || longLength >= kExactPathSize) return false;
+    PlainPath(longNamed);
+    return SamePath(longNamed, opened);
 }
 
 LONG Scan(const char* path, char* name, LONG* kind) {

@@ -59,18 +59,23 @@ bool ToAnsi(wchar_t* wide, char (&out)[kSize]) {
     return true;
 }
 
-// The path with its names down to the deepest link of `listed` replaced by
-// where they lead now, in `enginePath`; left as it is when that cannot be had.
+// The path with its folders down to the deepest folder link of `listed`
+// replaced by where they lead now, in `enginePath`; left as it is when that
+// cannot be had. A link in the file's own place is left to the engine.
 void ResolveListedLinks(const wchar_t* exact, const PathLinks& listed, char (&enginePath)[520]) {
-    size_t deepest = kMaxPathNames - 1;
-    while (!listed[deepest]) --deepest;
     wchar_t folder[kExactPathSize];
     std::wcscpy(folder, exact);
-    size_t cut = 0;
+    size_t deeper = 0;
+    size_t deepest = 0;  // where the two deepest listed names end
     ForEachName(folder, [&](size_t index, size_t end) {
-        cut = end;
-        return index < deepest;
+        if (index < kMaxPathNames && listed[index]) {
+            deeper = deepest;
+            deepest = end;
+        }
+        return true;
     });
+    const size_t cut = exact[deepest] ? deepest : deeper;
+    if (cut == 0) return;
     folder[cut] = L'\0';
     fw::UniqueFile handle(::CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -123,8 +128,8 @@ bool ListedLinks::MayCure(const char* path, char (&enginePath)[520]) const {
     }
     wchar_t exact[kExactPathSize];
     if (!ExactPath(path, exact, kExactPathSize)) return Refuse(path, L"", "has no exact form");
-    // Resolved first and looked at after: a link put in between is seen, and
-    // what the engine gets holds no link that was there when the path was looked at.
+    // Resolved before the look, so that a link put into the path meanwhile is
+    // still seen.
     if (listed.any()) ResolveListedLinks(exact, listed, enginePath);
     bool allowed = true;
     ForEachName(exact, [&](size_t index, size_t) {
