@@ -269,17 +269,16 @@ bool OpenedAsNamed(HANDLE file, const char* path) {
     wchar_t named[kExactPathSize];
     wchar_t plain[kExactPathSize];
     wchar_t opened[kExactPathSize];
-    const DWORD openedLength = ::GetFinalPathNameByHandleW(file, opened, kExactPathSize, FILE_NAME_NORMALIZED);
-    if (!ExactPath(path, named, kExactPathSize) || openedLength == 0 || openedLength >= kExactPathSize) return false;
+    if (!ExactPath(path, named, kExactPathSize) || !FinalPathOf(file, named, opened, kExactPathSize)) return false;
     std::wcscpy(plain, named);
     PlainPath(plain);
-    PlainPath(opened);
     if (SamePath(plain, opened)) return true;
     // The long form costs a folder listing per name under Wine, so only a path
     // that differs is expanded. Wine keeps the short names of a \\?\ path as
     // they are; the plain form has them expanded everywhere, while it fits.
     wchar_t longNamed[kExactPathSize];
-    const DWORD longLength = ::GetLongPathNameW(std::wcslen(plain) < MAX_PATH ? plain : named, longNamed, kExactPathSize);
+    const wchar_t* query = std::wcslen(plain) < MAX_PATH ? plain : named;
+    const DWORD longLength = ::GetLongPathNameW(query, longNamed, kExactPathSize);
     if (longLength == 0 || longLength >= kExactPathSize) return false;
     PlainPath(longNamed);
     return SamePath(longNamed, opened);

@@ -46,19 +46,6 @@ bool IsReparsePoint(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// Turns `wide` into its plain ANSI form in `out`; false when a character has
-// none or it does not fit.
-template <size_t kSize>
-bool ToAnsi(wchar_t* wide, char (&out)[kSize]) {
-    PlainPath(wide);
-    BOOL lossy = FALSE;
-    char ansi[kSize];
-    const int bytes = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, ansi, kSize, nullptr, &lossy);
-    if (bytes <= 0 || lossy) return false;
-    std::memcpy(out, ansi, static_cast<size_t>(bytes));
-    return true;
-}
-
 // The path with its folders down to the deepest folder link of `listed`
 // replaced by where they lead now, in `enginePath`; left as it is when that
 // cannot be had. A link in the file's own place is left to the engine.
@@ -77,15 +64,20 @@ void ResolveListedLinks(const wchar_t* exact, const PathLinks& listed, char (&en
     const size_t cut = exact[deepest] ? deepest : deeper;
     if (cut == 0) return;
     folder[cut] = L'\0';
-    fw::UniqueFile handle(::CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    fw::UniqueFile handle(
+        ::CreateFileW(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     wchar_t resolved[kExactPathSize];
-    const DWORD length =
-        handle ? ::GetFinalPathNameByHandleW(handle.get(), resolved, kExactPathSize, FILE_NAME_NORMALIZED) : 0;
+    if (!handle || !FinalPathOf(handle.get(), folder, resolved, kExactPathSize)) return;
+    const size_t length = std::wcslen(resolved);
     const size_t rest = std::wcslen(exact + cut);
-    if (length == 0 || length + rest >= kExactPathSize) return;
+    if (length + rest >= kExactPathSize) return;
     std::wmemcpy(resolved + length, exact + cut, rest + 1);
-    ToAnsi(resolved, enginePath);
+    BOOL lossy = FALSE;
+    char ansi[sizeof enginePath];
+    const int bytes =
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, resolved, -1, ansi, sizeof ansi, nullptr, &lossy);
+    if (bytes > 0 && !lossy) std::memcpy(enginePath, ansi, static_cast<size_t>(bytes));
 }
 
 bool Refuse(const char* path, const wchar_t* name, const char* why) {
