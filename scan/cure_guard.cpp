@@ -10,6 +10,7 @@
 #include "app/startup.h"
 #include "framework/handles.h"
 #include "logs/debug_log.h"
+#include "scan/file_walk.h"
 
 namespace {
 
@@ -73,11 +74,25 @@ void ResolveListedLinks(const wchar_t* exact, const PathLinks& listed, char (&en
     const size_t rest = std::wcslen(exact + cut);
     if (length + rest >= kExactPathSize) return;
     std::wmemcpy(resolved + length, exact + cut, rest + 1);
-    BOOL lossy = FALSE;
     char ansi[sizeof enginePath];
-    const int bytes =
-        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, resolved, -1, ansi, sizeof ansi, nullptr, &lossy);
-    if (bytes > 0 && !lossy) std::memcpy(enginePath, ansi, static_cast<size_t>(bytes));
+    if (ToAnsi(resolved, ansi, sizeof ansi)) std::memcpy(enginePath, ansi, sizeof ansi);
+}
+
+// The readings of a path, each in the \\?\ form: by its exact names, as this
+// program's engine opens it, and, where it differs, by the rules of plain
+// Win32 calls (a trailing dot or blank dropped, "nul.txt" a device), as
+// another engine may open it. 0 when the path has no exact form.
+int ReadingsOf(const char* path, wchar_t (&readings)[2][kExactPathSize]) {
+    if (!ExactPath(path, readings[0], kExactPathSize)) return 0;
+    wchar_t wide[kExactPathSize];
+    wchar_t full[kExactPathSize];
+    if (::MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kExactPathSize) <= 0) return 1;
+    const DWORD length = ::GetFullPathNameW(wide, kExactPathSize, full, nullptr);
+    if (length == 0 || length >= kExactPathSize) return 1;
+    const bool share = full[0] == L'\\' && full[1] == L'\\' && full[2] != L'.' && full[2] != L'?';
+    const wchar_t* prefix = full[1] == L':' ? L"\\\\?\\" : share ? L"\\\\?\\UNC" : L"";
+    const int written = std::swprintf(readings[1], kExactPathSize, L"%ls%ls", prefix, full + (share ? 1 : 0));
+    return written > 0 && std::wcscmp(readings[0], readings[1]) != 0 ? 2 : 1;
 }
 
 bool Refuse(const char* path, const wchar_t* name, const char* why) {
@@ -93,11 +108,13 @@ bool Refuse(const char* path, const wchar_t* name, const char* why) {
 }  // namespace
 
 void ListedLinks::Record(const char* path) {
-    wchar_t exact[kExactPathSize];
+    wchar_t readings[2][kExactPathSize];
+    const int count = ReadingsOf(path, readings);
     PathLinks links;
-    if (ExactPath(path, exact, kExactPathSize)) {
-        ForEachName(exact, [&](size_t index, size_t) {
-            const DWORD attributes = ::GetFileAttributesW(exact);
+    for (int reading = 0; reading < count; ++reading) {
+        wchar_t* form = readings[reading];
+        ForEachName(form, [&](size_t index, size_t) {
+            const DWORD attributes = ::GetFileAttributesW(form);
             if (IsReparsePoint(attributes) && index < kMaxPathNames) links.set(index);
             return attributes != INVALID_FILE_ATTRIBUTES;
         });
@@ -118,23 +135,27 @@ bool ListedLinks::MayCure(const char* path, char (&enginePath)[520]) const {
         const auto found = linked_.find(path);
         if (found != linked_.end()) listed = found->second;
     }
-    wchar_t exact[kExactPathSize];
-    if (!ExactPath(path, exact, kExactPathSize)) return Refuse(path, L"", "has no exact form");
+    wchar_t readings[2][kExactPathSize];
+    const int count = ReadingsOf(path, readings);
+    if (count == 0) return Refuse(path, L"", "has no exact form");
     // Resolved before the look, so that a link put into the path meanwhile is
     // still seen.
-    if (listed.any()) ResolveListedLinks(exact, listed, enginePath);
+    if (listed.any()) ResolveListedLinks(readings[0], listed, enginePath);
     bool allowed = true;
-    ForEachName(exact, [&](size_t index, size_t) {
-        const DWORD attributes = ::GetFileAttributesW(exact);
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = ::GetLastError();
-            // Gone since: there is nothing below it for the engine to reach.
-            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
-            allowed = Refuse(path, exact, "cannot be looked at");
-        } else if (IsReparsePoint(attributes) && !(index < kMaxPathNames && listed[index])) {
-            allowed = Refuse(path, exact, "is a link that was none when the finding was listed");
-        }
-        return allowed;
-    });
+    for (int reading = 0; reading < count && allowed; ++reading) {
+        wchar_t* form = readings[reading];
+        ForEachName(form, [&](size_t index, size_t) {
+            const DWORD attributes = ::GetFileAttributesW(form);
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                const DWORD error = ::GetLastError();
+                // Gone since: there is nothing below it for the engine to reach.
+                if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+                allowed = Refuse(path, form, "cannot be looked at");
+            } else if (IsReparsePoint(attributes) && !(index < kMaxPathNames && listed[index])) {
+                allowed = Refuse(path, form, "is a link that was none when the finding was listed");
+            }
+            return allowed;
+        });
+    }
     return allowed;
 }

@@ -28,7 +28,8 @@ public:
     // Right before the engine's cure of `path`. False, with a debug-log line
     // naming it, when a name of the path is now a reparse point that was none
     // when the finding was listed, or cannot be looked at (a name that no
-    // longer exists is left to the engine). Otherwise true, and `enginePath`
+    // longer exists is left to the engine). The path is read both by its
+    // exact names and by plain Win32 rules, which another engine may follow. Otherwise true, and `enginePath`
     // is the path to cure: `path` itself, or, when it held folder links when
     // listed, the same file's path with those links resolved, so that an
     // engine that refuses to cure through a link still cures what the user
