@@ -110,17 +110,17 @@ bool Refuse(const char* path, const wchar_t* name, const char* why) {
 void ListedLinks::Record(const char* path) {
     wchar_t readings[2][kExactPathSize];
     const int count = ReadingsOf(path, readings);
-    PathLinks links;
+    ReadingLinks links;
     for (int reading = 0; reading < count; ++reading) {
         wchar_t* form = readings[reading];
         ForEachName(form, [&](size_t index, size_t) {
             const DWORD attributes = ::GetFileAttributesW(form);
-            if (IsReparsePoint(attributes) && index < kMaxPathNames) links.set(index);
+            if (IsReparsePoint(attributes) && index < kMaxPathNames) links[reading].set(index);
             return attributes != INVALID_FILE_ATTRIBUTES;
         });
     }
     std::lock_guard<std::mutex> hold(lock_);
-    if (links.any()) {
+    if (links[0].any() || links[1].any()) {
         linked_[path] = links;
     } else {
         linked_.erase(path);
@@ -129,7 +129,7 @@ void ListedLinks::Record(const char* path) {
 
 bool ListedLinks::MayCure(const char* path, char (&enginePath)[520]) const {
     std::snprintf(enginePath, sizeof enginePath, "%s", path);
-    PathLinks listed;
+    ReadingLinks listed;
     {
         std::lock_guard<std::mutex> hold(lock_);
         const auto found = linked_.find(path);
@@ -140,7 +140,7 @@ bool ListedLinks::MayCure(const char* path, char (&enginePath)[520]) const {
     if (count == 0) return Refuse(path, L"", "has no exact form");
     // Resolved before the look, so that a link put into the path meanwhile is
     // still seen.
-    if (listed.any()) ResolveListedLinks(readings[0], listed, enginePath);
+    if (listed[0].any()) ResolveListedLinks(readings[0], listed[0], enginePath);
     bool allowed = true;
     for (int reading = 0; reading < count && allowed; ++reading) {
         wchar_t* form = readings[reading];
@@ -151,7 +151,7 @@ bool ListedLinks::MayCure(const char* path, char (&enginePath)[520]) const {
                 // Gone since: there is nothing below it for the engine to reach.
                 if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
                 allowed = Refuse(path, form, "cannot be looked at");
-            } else if (IsReparsePoint(attributes) && !(index < kMaxPathNames && listed[index])) {
+            } else if (IsReparsePoint(attributes) && !(index < kMaxPathNames && listed[reading][index])) {
                 allowed = Refuse(path, form, "is a link that was none when the finding was listed");
             }
             return allowed;

@@ -7,6 +7,7 @@
 // this check must hold alone.
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstddef>
 #include <mutex>
@@ -18,6 +19,8 @@
 // links. A path of 519 characters has at most 260 names.
 constexpr size_t kMaxPathNames = 260;
 using PathLinks = std::bitset<kMaxPathNames>;
+// Those of the path read by its exact names, and by plain Win32 rules.
+using ReadingLinks = std::array<PathLinks, 2>;
 
 class ListedLinks {
 public:
@@ -39,5 +42,5 @@ public:
 private:
     mutable std::mutex lock_;
     // Only the paths that held a link when listed; most hold none.
-    std::unordered_map<std::string, PathLinks> linked_;
+    std::unordered_map<std::string, ReadingLinks> linked_;
 };
