@@ -32,11 +32,11 @@ public:
     // naming it, when a name of the path is now a reparse point that was none
     // when the finding was listed, or cannot be looked at (a name that no
     // longer exists is left to the engine). The path is read both by its
-    // exact names and by plain Win32 rules, which another engine may follow. Otherwise true, and `enginePath`
-    // is the path to cure: `path` itself, or, when it held folder links when
-    // listed, the same file's path with those links resolved, so that an
-    // engine that refuses to cure through a link still cures what the user
-    // named.
+    // exact names and by plain Win32 rules, which another engine may follow.
+    // Otherwise true, and `enginePath` is the path to cure: `path` itself,
+    // or, when it held folder links when listed, the same file's path with
+    // those links resolved, so that an engine that refuses to cure through a
+    // link still cures what the user named.
     bool MayCure(const char* path, char (&enginePath)[520]) const;
 
 private:
