@@ -198,7 +198,8 @@ fw::UniqueFile NewWorkFile() {
 
 // Copies the repaired bytes over the start of the checked file and cuts it
 // there. The writing handle is reopened from the checked one, so the bytes
-// reach that very file, whatever its name now leads to. A read-only file is
+// reach that very file, whatever its name now leads to (Wine reopens by
+// name, so the writer is checked to be the same file). A read-only file is
 // made writable for the while.
 bool WriteBack(HANDLE original, HANDLE repaired, unsigned char* buffer) {
     FILE_BASIC_INFO basic{};
@@ -207,7 +208,13 @@ bool WriteBack(HANDLE original, HANDLE repaired, unsigned char* buffer) {
     const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
     if (readOnly && !SetAttributes(original, attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
     fw::UniqueFile writer(::ReOpenFile(original, GENERIC_WRITE, kShareAll, 0));
-    bool written = writer && Rewind(repaired);
+    BY_HANDLE_FILE_INFORMATION checked{};
+    BY_HANDLE_FILE_INFORMATION opened{};
+    bool written = writer && ::GetFileInformationByHandle(original, &checked) &&
+                   ::GetFileInformationByHandle(writer.get(), &opened) &&
+                   checked.dwVolumeSerialNumber == opened.dwVolumeSerialNumber &&
+                   checked.nFileIndexHigh == opened.nFileIndexHigh && checked.nFileIndexLow == opened.nFileIndexLow &&
+                   Rewind(repaired);
     while (written) {
         DWORD got = 0;
         written = ::ReadFile(repaired, buffer, kBufferSize, &got, nullptr) != 0;
