@@ -93,6 +93,40 @@ bool ExactPath(const char* path, wchar_t* out, size_t size) {
     return complete && ToExactForm(full, out, size);
 }
 
+void PlainPath(wchar_t* path) {
+    if (StartsWith(path, L"\\\\?\\UNC\\")) {
+        std::wmemmove(path + 2, path + 8, std::wcslen(path + 8) + 1);
+    } else if (StartsWith(path, L"\\\\?\\") && path[4] != L'\0' && path[5] == L':') {
+        std::wmemmove(path, path + 4, std::wcslen(path + 4) + 1);
+    }
+}
+
+bool FinalPathOf(HANDLE file, const wchar_t* named, wchar_t* out, size_t size) {
+    const DWORD length = ::GetFinalPathNameByHandleW(file, out, static_cast<DWORD>(size), FILE_NAME_NORMALIZED);
+    if (length > 0 && length < size) {
+        PlainPath(out);
+        return true;
+    }
+    if (StartsWith(named, L"\\\\?\\")) named += 4;
+    if (named[0] == L'\0' || named[1] != L':') return false;
+    const wchar_t root[] = {named[0], L':', L'\\', L'\0'};
+    DWORD serial = 0;
+    BY_HANDLE_FILE_INFORMATION info{};
+    alignas(FILE_NAME_INFO) unsigned char buffer[sizeof(FILE_NAME_INFO) + kExactPathSize * sizeof(wchar_t)];
+    const auto* name = reinterpret_cast<const FILE_NAME_INFO*>(buffer);
+    if (!::GetVolumeInformationW(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0) ||
+        !::GetFileInformationByHandle(file, &info) || info.dwVolumeSerialNumber != serial ||
+        !::GetFileInformationByHandleEx(file, FileNameInfo, buffer, sizeof buffer))
+        return false;
+    const size_t chars = name->FileNameLength / sizeof(wchar_t);
+    if (chars + 3 > size) return false;
+    out[0] = named[0];
+    out[1] = L':';
+    std::wmemcpy(out + 2, name->FileName, chars);
+    out[chars + 2] = L'\0';
+    return true;
+}
+
 HANDLE OpenExactFile(const char* path, DWORD access, DWORD share, DWORD flags) {
     wchar_t exact[kExactPathSize];
     if (!ExactPath(path, exact, kExactPathSize)) {

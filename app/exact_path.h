@@ -17,6 +17,17 @@ constexpr size_t kExactPathSize = 1100;
 // they are. False when the path cannot be converted or does not fit.
 bool ExactPath(const char* path, wchar_t* out, size_t size);
 
+// The same path without its \\?\ prefix, in place: "\\?\C:\x" becomes "C:\x",
+// "\\?\UNC\server\share" becomes "\\server\share"; other paths stay as they are.
+void PlainPath(wchar_t* path);
+
+// The plain final path of an open file or folder (links resolved, long
+// names) that was opened by the path `named` (either form), in `out`. Wine's
+// GetFinalPathNameByHandleW takes no path of MAX_PATH characters or more;
+// then the file's name on its volume follows the drive of `named`, when the
+// file lies on that drive's volume. False when neither can be had.
+bool FinalPathOf(HANDLE file, const wchar_t* named, wchar_t* out, size_t size);
+
 // CreateFileW on the exact path; a handle only for a file of a disk, so that
 // no read ever waits on a device, a pipe or a console (error
 // ERROR_BAD_FILE_TYPE then). INVALID_HANDLE_VALUE on failure.

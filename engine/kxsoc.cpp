@@ -11,8 +11,8 @@
 // it: 0x0008 repaired (every match removed, the rest kept), 0x0200 deleted;
 // 0 when the file no longer holds the finding; 0x0010 for every other
 // failure (action "fail", file gone, locked or unreadable, a link or other
-// reparse point, a delete of one name of several, unknown name, bad
-// arguments). Never -1 here: the caller tests the success bits alone, and -1
+// reparse point, a path that leads elsewhere than its names say, a delete of
+// one name of several, unknown name, bad arguments). Never -1 here: the caller tests the success bits alone, and -1
 // has them all. A failed cure leaves the file as it was, unless writing the
 // repaired bytes back into it fails part of the way.
 //
@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <new>
 #include <utility>
@@ -197,7 +198,8 @@ fw::UniqueFile NewWorkFile() {
 
 // Copies the repaired bytes over the start of the checked file and cuts it
 // there. The writing handle is reopened from the checked one, so the bytes
-// reach that very file, whatever its name now leads to. A read-only file is
+// reach that very file, whatever its name now leads to (Wine reopens by
+// name, so the writer is checked to be the same file). A read-only file is
 // made writable for the while.
 bool WriteBack(HANDLE original, HANDLE repaired, unsigned char* buffer) {
     FILE_BASIC_INFO basic{};
@@ -206,7 +208,13 @@ bool WriteBack(HANDLE original, HANDLE repaired, unsigned char* buffer) {
     const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
     if (readOnly && !SetAttributes(original, attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
     fw::UniqueFile writer(::ReOpenFile(original, GENERIC_WRITE, kShareAll, 0));
-    bool written = writer && Rewind(repaired);
+    BY_HANDLE_FILE_INFORMATION checked{};
+    BY_HANDLE_FILE_INFORMATION opened{};
+    bool written = writer && ::GetFileInformationByHandle(original, &checked) &&
+                   ::GetFileInformationByHandle(writer.get(), &opened) &&
+                   checked.dwVolumeSerialNumber == opened.dwVolumeSerialNumber &&
+                   checked.nFileIndexHigh == opened.nFileIndexHigh && checked.nFileIndexLow == opened.nFileIndexLow &&
+                   Rewind(repaired);
     while (written) {
         DWORD got = 0;
         written = ::ReadFile(repaired, buffer, kBufferSize, &got, nullptr) != 0;
@@ -259,6 +267,55 @@ bool DeleteChecked(HANDLE file) {
     return false;
 }
 
+bool SamePath(const wchar_t* a, const wchar_t* b) { return ::CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL; }
+
+// A 32-bit caller on 64-bit Windows names the native system folder by its
+// alias <windows>\Sysnative, while a handle's final path names it as the
+// system folder: `path` with the alias written as the system folder.
+void UnaliasSystemFolder(wchar_t (&path)[kExactPathSize]) {
+    wchar_t alias[MAX_PATH + 16];
+    wchar_t system[MAX_PATH];
+    const UINT windowsLength = ::GetSystemWindowsDirectoryW(alias, MAX_PATH);
+    const UINT systemLength = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (windowsLength == 0 || windowsLength >= MAX_PATH || systemLength == 0 || systemLength >= MAX_PATH) return;
+    std::wcscpy(alias + windowsLength, alias[windowsLength - 1] == L'\\' ? L"Sysnative" : L"\\Sysnative");
+    const size_t aliasLength = std::wcslen(alias);
+    const size_t pathLength = std::wcslen(path);
+    if (pathLength < aliasLength || (path[aliasLength] != L'\0' && path[aliasLength] != L'\\') ||
+        ::CompareStringOrdinal(path, static_cast<int>(aliasLength), alias, static_cast<int>(aliasLength), TRUE) !=
+            CSTR_EQUAL ||
+        pathLength - aliasLength + systemLength >= kExactPathSize)
+        return;
+    std::wmemmove(path + systemLength, path + aliasLength, pathLength - aliasLength + 1);
+    std::wmemcpy(path, system, systemLength);
+}
+
+// Whether `file`, opened by `path`, is the file the path names: its final
+// path is the long form of the path. A folder of the path that is a link, or
+// has become one since the scan, makes the two differ; short names do not.
+bool OpenedAsNamed(HANDLE file, const char* path) {
+    wchar_t named[kExactPathSize];
+    wchar_t plain[kExactPathSize];
+    wchar_t opened[kExactPathSize];
+    if (!ExactPath(path, named, kExactPathSize) || !FinalPathOf(file, named, opened, kExactPathSize)) return false;
+    std::wcscpy(plain, named);
+    PlainPath(plain);
+    wchar_t compared[kExactPathSize];
+    std::wcscpy(compared, plain);
+    UnaliasSystemFolder(compared);
+    if (SamePath(compared, opened)) return true;
+    // The long form costs a folder listing per name under Wine, so only a path
+    // that differs is expanded. Wine keeps the short names of a \\?\ path as
+    // they are; the plain form has them expanded everywhere, while it fits.
+    wchar_t longNamed[kExactPathSize];
+    const wchar_t* query = std::wcslen(plain) < MAX_PATH ? plain : named;
+    const DWORD longLength = ::GetLongPathNameW(query, longNamed, kExactPathSize);
+    if (longLength == 0 || longLength >= kExactPathSize) return false;
+    PlainPath(longNamed);
+    UnaliasSystemFolder(longNamed);
+    return SamePath(longNamed, opened);
+}
+
 LONG Scan(const char* path, char* name, LONG* kind) {
     const SignatureSet& set = kxsoc::Signatures();
     // On the caller's stack: a heap block of this size for every file cost as
@@ -283,15 +340,16 @@ LONG Cure(const char* path, const char* name, LONG* kind) {
     const kxsoc::Signature& signature = set.signatures[index];
     *kind = signature.kind;
 
-    // The link itself is opened, never what it leads to: a cure through a
-    // link would change or remove something other than the listed file.
+    // The link itself is opened, never what it leads to, and a path through a
+    // link is refused: a cure through one would change or remove something
+    // other than the listed file. Everything after goes through this handle.
     Buffer buffer = NewBuffer();
     DWORD access = signature.action == CureAction::Fail ? 0 : FILE_WRITE_ATTRIBUTES;
     if (signature.action == CureAction::Delete) access |= DELETE;
     fw::UniqueFile file(OpenForReading(path, access, FILE_FLAG_OPEN_REPARSE_POINT));
     BY_HANDLE_FILE_INFORMATION info{};
     if (!buffer || !file || !::GetFileInformationByHandle(file.get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !OpenedAsNamed(file.get(), path))
         return kCureFailed;
     int found = FindFirst(set, file.get(), index, buffer.get());
     if (found == kReadFailed) return kCureFailed;

@@ -8,6 +8,13 @@
 #include "scan/native_paths.h"
 #include "scan/scan_job.h"
 
+namespace {
+
+// Neither success bit.
+constexpr LONG kCureRefused = 0x0010;
+
+}  // namespace
+
 CureOutcomeCodes CureOutcomeOf(LONG result) {
     if (result & 0x0008) return {kCodeCuredRow, kActionCured};
     if (result & 0x0200) return {kCodeDeletedRow, kActionDeleted};
@@ -30,13 +37,18 @@ unsigned __stdcall CureThread(void* argument) {
         char inOut[260];
         std::memcpy(inOut, name, sizeof(inOut));
         LONG kind = 0;
-        // The engine cures the file the scan reached; the row and the logs keep the path as listed.
+        // The engine cures the file the scan reached (its native path under
+        // WOW64); the row and the logs keep the path as listed. A path that
+        // leads elsewhere than when it was listed is refused without an
+        // engine call: a failed cure.
+        LONG result = kCureRefused;
         char native[kNativePathSize];
-        const LONG result = NativePath(path, native)
-                                ? job.engine.scanFile(native, 8, 1, inOut, &kind, nullptr, 2)
-                                : 0;
-        DebugLog("scanner", ProcessOptions().debugMask, kLevelInfo, "VirusCure (%d) (%d) (%s) (%s)",
-                 static_cast<int>(result), static_cast<int>(kind), path, name);
+        char enginePath[520];
+        if (NativePath(path, native) && job.listedLinks.MayCure(native, enginePath)) {
+            result = job.engine.scanFile(enginePath, 8, 1, inOut, &kind, nullptr, 2);
+            DebugLog("scanner", ProcessOptions().debugMask, kLevelInfo, "VirusCure (%d) (%d) (%s) (%s)",
+                     static_cast<int>(result), static_cast<int>(kind), path, name);
+        }
         // Recorded before anyone hears of it, so a close that waits for this
         // pass finds the record whole.
         RecordVirus(name, path, CureOutcomeOf(result).action, kSourceScanner);

@@ -73,23 +73,6 @@ __attribute__((noinline)) fw::UniqueFind FindExact(const char* path, const wchar
     return search;
 }
 
-// True when the whole name has an ANSI form (no replacement, no best fit).
-// Under UTF-8 every valid name has one; there the system refuses the
-// best-fit and used-default arguments, and a lone surrogate is the one
-// thing that cannot be converted.
-bool ToAnsi(const wchar_t* text, char* out, int size) {
-    BOOL usedDefault = FALSE;
-    const int written =
-        ::GetACP() == CP_UTF8
-            ? ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, out, size, nullptr, nullptr)
-            : ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, out, size, nullptr, &usedDefault);
-    if (written <= 0) {
-        out[0] = '\0';
-        return false;
-    }
-    return !usedDefault && !std::strchr(out, '?');
-}
-
 // The name under which an entry is reached from an ANSI path: the long name,
 // or the short name when the long one has no ANSI form or holds a backslash
 // byte. False when the entry cannot be reached.
@@ -141,6 +124,22 @@ void ScanNamedFile(const char* path, ScanJob& job) {
 }
 
 }  // namespace
+
+// Under UTF-8 every valid name has one; there the system refuses the
+// best-fit and used-default arguments, and a lone surrogate is the one
+// thing that cannot be converted.
+bool ToAnsi(const wchar_t* text, char* out, int size) {
+    BOOL usedDefault = FALSE;
+    const int written =
+        ::GetACP() == CP_UTF8
+            ? ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, out, size, nullptr, nullptr)
+            : ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, out, size, nullptr, &usedDefault);
+    if (written <= 0) {
+        out[0] = '\0';
+        return false;
+    }
+    return !usedDefault && !std::strchr(out, '?');
+}
 
 int IsExcludedPathIn(const ExcludedPathTable& table, const char* path) {
     for (DWORD i = 0; i < table.count && i < kMaxExcludedPaths; ++i) {

@@ -257,6 +257,7 @@ LONG ScanOneFile(const char* path, DWORD size, const FILETIME* lastWrite, ScanJo
     if (::lstrcmpiA(path, job.lastReported) == 0) return result;
 
     std::snprintf(job.lastReported, sizeof(job.lastReported), "%s", path);
+    if (result != -1) job.listedLinks.Record(enginePath ? enginePath : path);  // -1 is never listed
     if (job.owner) job.owner->Finding(result, kind, name, path);
     DebugLog(kTag, mask, kLevelInfo, "CheckScan (%d) (%d) (%s)", static_cast<int>(result), static_cast<int>(kind),
              name);

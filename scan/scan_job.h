@@ -14,6 +14,7 @@
 #include "engine/scan_engine.h"
 #include "framework/handles.h"
 #include "framework/thread.h"
+#include "scan/cure_guard.h"
 #include "scan/scan_targets.h"
 
 // Scan states: one bit each.
@@ -123,6 +124,10 @@ public:
     // paths of the running system-area pass, lower-cased.
     char lastReported[520] = {};
     std::unordered_set<std::string> autostartPathsSeen;
+
+    // The links of each listed finding's path, recorded by ScanThread and
+    // checked by CureThread before each cure.
+    ListedLinks listedLinks;
 
     // Exists only with the system-areas switch, from StartCounting until
     // CountThread has counted the system areas.

@@ -226,7 +226,12 @@ TEST(Desktop, KeysMoveBandPauseAndTheStopQuestionByState) {
     EXPECT_TRUE(run.Ended());
 }
 
-TEST(Desktop, HiddenModeOneFindingLeftUncuredAndTheKoreanTitle) {
+// Six findings: through a target named by a folder link, through a target
+// named by its short name, and four in data\ (one in data\sub, one in
+// data\dot.). After the scan, sub becomes a link to a folder holding a file of
+// the same name, and so does dot, which Win32 rules read for dot.: both cures
+// are refused and that file stays; the other checked findings are cured.
+TEST(Desktop, HiddenModeACureRefusedThroughASwappedFolderOneLeftUncuredAndTheKoreanTitle) {
     for (int wait = 0; wait < 100 && VisibleWindows(); ++wait) ::Sleep(50);  // those of the tests before have gone
     {
         KxscanRun clean;
@@ -236,10 +241,22 @@ TEST(Desktop, HiddenModeOneFindingLeftUncuredAndTheKoreanTitle) {
         EXPECT_EQ(shown, 0);
     }
     KxscanRun found;
-    ASSERT_TRUE(found.Start(kxtest::NumberedFiles(3, 3), "/HD", 100));
+    kxtest::Files files = kxtest::NumberedFiles(2, 2);
+    files.push_back({"sub\\file102.txt", "INFECTED"});
+    for (const char* file :
+         {"victim\\file102.txt", "victim\\file105.txt", "real\\file103.txt", "Long Folder\\file104.txt"})
+        found.install.Write(file, "INFECTED");
+    std::string folder = "$WINEPREFIX/drive_c" + found.install.Path().substr(2);
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    Shell("cd \"" + folder + "\" && ln -s real via && mkdir data 'data/dot.' && echo INFECTED >'data/dot./file105.txt'");
+    char shortName[MAX_PATH] = {};
+    ::GetShortPathNameA(found.install.File("Long Folder").c_str(), shortName, MAX_PATH);
+    const std::string targets = kxtest::Quote(found.install.File("via")) + " " + kxtest::Quote(shortName);
+    ASSERT_TRUE(found.Start(files, "/HD " + targets, 100));
     EXPECT_EQ(VisibleWindows(), 0);
     EXPECT_TRUE(kxtest::Until([] { return VisibleWindows() == 1; }, 5000)) << "shown with findings";
     ASSERT_TRUE(WaitForCaption(found, 1011, "CURE"));
+    Shell("cd \"" + folder + "/data\" && rm -r sub && ln -s ../victim sub && ln -s ../victim dot");
 
     // A click on the second finding's check glyph, below the list's header.
     HWND list = ::GetDlgItem(found.window, 1003);
@@ -250,15 +267,27 @@ TEST(Desktop, HiddenModeOneFindingLeftUncuredAndTheKoreanTitle) {
     Click(found.window, 22, row.y + 18 + 9);
     auto unchecked = [&] { return ::SendMessageA(list, LVM_GETITEMSTATE, 1, LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(1); };
     EXPECT_TRUE(kxtest::Until(unchecked, 2000));
-    Click(found.window, 490, 281);  // cure the two still checked
-    EXPECT_TRUE(found.WaitForLines("VirusCure (", 2));
-    EXPECT_TRUE(found.WaitForText(1005, "33%"));
+    Click(found.window, 490, 281);  // cure the five still checked
+    EXPECT_TRUE(found.WaitForText(1005, "16%"));
+    EXPECT_EQ(found.Lines("VirusCure ("), 3);
+    EXPECT_EQ(found.Lines("CureRefused (" + found.Data("sub\\file102.txt") + ") (" + found.Data("sub") + ")"), 1);
+    EXPECT_EQ(found.Lines("CureRefused (" + found.Data("dot.\\file105.txt") + ") (" + found.Data("dot") + ")"), 1);
+    EXPECT_EQ(found.install.Read("victim\\file102.txt") + found.install.Read("victim\\file105.txt"), "INFECTEDINFECTED");
+    for (const char* cured : {"data\\file100.txt", "real\\file103.txt", "Long Folder\\file104.txt"})
+        EXPECT_EQ(found.install.Read(cured), "") << cured;
+    EXPECT_EQ(kxtest::Rows(found.window)[0], "Test.Infected|" + found.Data("sub\\file102.txt") + "|" +
+                                                 ScannerText("IncurableAD") + "|16|0");
     Click(found.window, 561, 11);  // one left: the question, and Yes records it
     ASSERT_TRUE(AnswerBox(found, "y"));
     ASSERT_TRUE(found.Ended());
     const std::string log = found.Log("virus.log");
-    EXPECT_NE(log.find("file101.txt|0|2"), std::string::npos) << log;
-    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
+    // A close records every row still coded 16 once more, the refused one too.
+    for (const std::string& record :
+         {found.Data("sub\\file102.txt|3"), found.Data("file100.txt|1"), found.Data("dot.\\file105.txt|3"),
+          std::string(shortName) + "\\file104.txt|1",
+          found.install.File("via\\file103.txt|1"), found.Data("file101.txt|0"), found.Data("sub\\file102.txt|0")})
+        EXPECT_NE(log.find(kxtest::Escaped(record) + "|2"), std::string::npos) << record << "\n" << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8) << log;
 
     const std::string locales = std::getenv("KXSCAN_LOCPATH") ? std::getenv("KXSCAN_LOCPATH") : "";
     Shell("cd \"$(/usr/lib/wine/wine64 winepath -u '" + found.install.Path() + "')\" && LOCPATH='" + locales +

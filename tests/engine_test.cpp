@@ -95,7 +95,9 @@ TEST(EngineSignatures, OnlyGoodLinesCount) {
 
 // The cures, also through other names of the file: a repair writes into the
 // file itself, so it reaches every name; a delete of one name of several is
-// refused. (Wine lists a Unix symbolic link to a file as that file.)
+// refused, and so is a cure through a link to the file (Wine lists a Unix
+// symbolic link to a file as that file) or to the folder holding it. The
+// file's short names lead to the file itself.
 TEST(EngineCure, EachActionAndFilesThatChangedSince) {
     // CUTME, XYXY, DELETE-ME, STUCK.
     Engine engine("Cut|3|1|repair|4355544D45\nOverlap|7|2|repair|58595859\nGone|8|2|delete|44454C4554452D4D45\n"
@@ -103,23 +105,32 @@ TEST(EngineCure, EachActionAndFilesThatChangedSince) {
     const std::string head(kBuffer - 3, 'h'), tail(5000, 't'), quoted = "The test string is " + kEicar;
     std::string folder = "$WINEPREFIX/drive_c" + engine.dir.Path().substr(2);
     std::replace(folder.begin(), folder.end(), '\\', '/');
-    // Content, finding, name cured ("" the file itself, or "hard", "soft" links
-    // to it, or "vanished"), the file's content after ("-" gone), "result kind".
+    kxtest::Shell("cd \"" + folder + "\" && mkdir 'Long Folder' && ln -s 'Long Folder' parent");
+    const std::string hard = "Long Folder\\hard", soft = "Long Folder\\soft", parent = "parent\\file";
+    // Content, finding, name cured ("" the file itself, "short" its short
+    // names, or links beside it, the folder link, a name that is gone), the
+    // file's content after ("-" gone), "result kind".
     const std::tuple<std::string, std::string, std::string, std::string, std::string> cases[] = {
         {head + "CUTME" + tail + "CUTME", "Cut", "", head + tail, "8 3"},  // the first across two reads
         {"CUTCUTMEME!", "Cut", "", "!", "8 3"}, {"aXYXYXYb", "Overlap", "", "ab", "8 7"},
         {"..DELETE-ME..", "Gone", "", "-", "512 8"}, {kEicar + "\r\n", "EICAR-Test-File", "", "-", "512 0"},
         {"..STUCK..", "Stuck", "", "..STUCK..", "16 9"}, {"cleaned since", "Cut", "", "cleaned since", "0 3"},
         {"cleaned since", "Gone", "", "cleaned since", "0 8"}, {quoted, "EICAR-Test-File", "", quoted, "0 0"},
-        {"CUTME", "Nobody", "", "CUTME", "16 -77"}, {"a CUTME b", "Cut", "hard", "a  b", "8 3"},
-        {"a CUTME b", "Cut", "soft", "a  b", "8 3"}, {"DELETE-ME", "Gone", "hard", "DELETE-ME", "16 8"},
+        {"CUTME", "Nobody", "", "CUTME", "16 -77"}, {"a CUTME b", "Cut", "short", "a  b", "8 3"},
+        {"DELETE-ME", "Gone", "short", "-", "512 8"}, {"a CUTME b", "Cut", parent, "a CUTME b", "16 3"},
+        {"DELETE-ME", "Gone", parent, "DELETE-ME", "16 8"}, {"a CUTME b", "Cut", hard, "a  b", "8 3"},
+        {"a CUTME b", "Cut", soft, "a CUTME b", "16 3"}, {"DELETE-ME", "Gone", hard, "DELETE-ME", "16 8"},
         {"DELETE-ME", "Gone", "vanished", "DELETE-ME", "16 8"}};
     for (const auto& [content, cure, via, after, result] : cases) {
-        const std::string path = engine.Put("file", content), links = "ln file hard && ln -s file soft";
-        if (!via.empty()) kxtest::Shell("cd \"" + folder + "\" && rm -f hard soft && " + links);
+        const std::string path = engine.Put("Long Folder\\file", content), links = "ln file hard && ln -s file soft";
+        char shortPath[MAX_PATH] = {};
+        ::GetShortPathNameA(path.c_str(), shortPath, MAX_PATH);
+        if (via == hard || via == soft) kxtest::Shell("cd \"" + folder + "/Long Folder\" && rm -f hard soft && " + links);
+        const std::string named = via.empty() ? path : via == "short" ? shortPath : engine.dir.File(via);
+        ASSERT_NE(named.find(via == "short" ? "~" : ""), std::string::npos) << named;
         ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
         const DWORD attributes = ::GetFileAttributesA(path.c_str());
-        EXPECT_EQ(engine.Call(via.empty() ? path : engine.dir.File(via), cure), result) << cure << " " << via;
+        EXPECT_EQ(engine.Call(named, cure), result) << cure << " " << named;
         EXPECT_EQ(kxtest::FileExists(path) ? kxtest::ReadFile(path) : "-", after) << cure << " " << via;
         EXPECT_EQ(::GetFileAttributesA(path.c_str()), after == "-" ? INVALID_FILE_ATTRIBUTES : attributes);
         ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -20,6 +20,8 @@ namespace {
 
 using kxtest::Escaped;
 using kxtest::KxscanRun;
+using kxtest::RemoteListCall;
+using kxtest::Rows;
 using kxtest::ScannerText;
 
 const std::string kStatus = "SOFTWARE\\Tarnwick Systems\\Korvex\\Events\\status";
@@ -27,40 +29,6 @@ const std::string kStatus = "SOFTWARE\\Tarnwick Systems\\Korvex\\Events\\status"
 // A signature line of kxsoc.sig for the marker `name` of the test files.
 std::string Signature(const std::string& name, const char* kindResultAction) {
     return "Test." + name + " | " + kindResultAction + " | " + kxtest::Hex(("KXT:" + name).data(), name.size() + 4);
-}
-
-// A list-view message whose parameter points into the list's own process.
-void RemoteListCall(HWND list, UINT message, WPARAM row, LVITEMA* item, char* text) {
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(list, &pid);
-    HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    char* remote = static_cast<char*>(::VirtualAllocEx(process, nullptr, 1024, MEM_COMMIT, PAGE_READWRITE));
-    item->pszText = remote + sizeof(LVITEMA);
-    item->cchTextMax = 520;
-    ::WriteProcessMemory(process, remote, item, sizeof(*item), nullptr);
-    ::SendMessageA(list, message, row, reinterpret_cast<LPARAM>(remote));
-    if (text) ::ReadProcessMemory(process, remote + sizeof(LVITEMA), text, 520, nullptr);
-    ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    ::CloseHandle(process);
-}
-
-// "name|path|state|code|checked" of each row, top first.
-std::vector<std::string> Rows(HWND window) {
-    HWND list = ::GetDlgItem(window, 1003);
-    std::vector<std::string> rows;
-    for (int row = 0; row < ::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); ++row) {
-        std::string line;
-        for (int column = 0; column < 4; ++column) {
-            LVITEMA item{};
-            item.iSubItem = column;
-            char text[520] = {};
-            RemoteListCall(list, LVM_GETITEMTEXTA, row, &item, text);
-            line += std::string(text) + "|";
-        }
-        const auto state = ::SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK);
-        rows.push_back(line + (state == INDEXTOSTATEIMAGEMASK(2) ? "1" : "0"));
-    }
-    return rows;
 }
 
 TEST(ScanResults, RowsByKindThenOnePassWithEveryOutcomeAndTheLogs) {

@@ -104,6 +104,38 @@ HWND KxscanRun::WaitForBox(DWORD timeoutMs) const {
     return search.box;
 }
 
+void RemoteListCall(HWND list, UINT message, WPARAM row, LVITEMA* item, char* text) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(list, &pid);
+    HANDLE process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    char* remote = static_cast<char*>(::VirtualAllocEx(process, nullptr, 1024, MEM_COMMIT, PAGE_READWRITE));
+    item->pszText = remote + sizeof(LVITEMA);
+    item->cchTextMax = 520;
+    ::WriteProcessMemory(process, remote, item, sizeof(*item), nullptr);
+    ::SendMessageA(list, message, row, reinterpret_cast<LPARAM>(remote));
+    if (text) ::ReadProcessMemory(process, remote + sizeof(LVITEMA), text, 520, nullptr);
+    ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    ::CloseHandle(process);
+}
+
+std::vector<std::string> Rows(HWND window) {
+    HWND list = ::GetDlgItem(window, 1003);
+    std::vector<std::string> rows;
+    for (int row = 0; row < ::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); ++row) {
+        std::string line;
+        for (int column = 0; column < 4; ++column) {
+            LVITEMA item{};
+            item.iSubItem = column;
+            char text[520] = {};
+            RemoteListCall(list, LVM_GETITEMTEXTA, row, &item, text);
+            line += std::string(text) + "|";
+        }
+        const auto state = ::SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK);
+        rows.push_back(line + (state == INDEXTOSTATEIMAGEMASK(2) ? "1" : "0"));
+    }
+    return rows;
+}
+
 std::string ScannerText(const char* key) {
     char text[260];
     GetLocalText("SCANNER", key, text, sizeof(text));

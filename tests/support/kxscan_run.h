@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,6 +64,11 @@ bool Until(Done done, DWORD timeoutMs) {
         if (done()) return true;
     return false;
 }
+
+// A list-view message whose parameter points into the list's own process.
+void RemoteListCall(HWND list, UINT message, WPARAM row, LVITEMA* item, char* text);
+// "name|path|state|code|checked" of each row of the window's findings list, top first.
+std::vector<std::string> Rows(HWND window);
 
 // A text of section SCANNER of the library the test's installation uses.
 std::string ScannerText(const char* key);
