@@ -93,6 +93,27 @@ TEST(EngineSignatures, OnlyGoodLinesCount) {
     for (const auto& [content, expected] : cases) EXPECT_EQ(engine.Call(engine.Put("file", content)), expected);
 }
 
+// A NUL or another control byte but tab and CR refuses its line whole: cut
+// at the NUL, the pattern would find files without the signature. The first
+// 100 lines skipped are named on the debugger output, the rest counted.
+TEST(EngineSignatures, ALineWithAControlByteIsSkippedWholeAndNamed) {
+    const std::string nul(1, '\0');
+    std::string bad;
+    for (int i = 0; i < 150; ++i) bad += "Ctl | 0 | 1 | fail | 41\x01\n";
+    Engine engine("Cut | 0 | 1 | fail | 41 42" + nul + "43 44\nNa" + nul + "me | 0 | 1 | fail | 45 46\n"
+                  "Vt | \v5 | 1 | fail | 47 48\nTab\t|\t0 | 1 | fail | 49 4A\r\n" + bad);
+    kxtest::DebugOutput().clear();
+    for (const auto& [content, expected] : {std::pair{"xxABxx", "0 -77"}, {"xxEFxx", "0 -77"}, {"xxGHxx", "0 -77"},
+                                            {"xxIJxx", "1 0 Tab"}, {"xxA\x01xx", "0 -77"}})
+        EXPECT_EQ(engine.Call(engine.Put("file", content)), expected) << content;
+    const kxtest::Strings& out = kxtest::DebugOutput();
+    const std::string sig = engine.dir.File("kxsoc.sig");
+    EXPECT_EQ(std::count_if(out.begin(), out.end(), [](const std::string& l) { return l.find(" skipped: ") != l.npos; }), 100);
+    for (const std::string line : {" line 1 skipped: NUL byte in the line\n", " line 2 skipped: NUL byte in the line\n",
+                                   " line 3 skipped: control byte other than tab or CR in the line\n", ": 53 more lines skipped\n"})
+        EXPECT_NE(std::find(out.begin(), out.end(), "kxsoc: " + sig + line), out.end()) << line;
+}
+
 // The cures, also through other names of the file: a repair writes into the
 // file itself, so it reaches every name; a delete of one name of several is
 // refused. (Wine lists a Unix symbolic link to a file as that file.)

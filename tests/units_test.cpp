@@ -295,27 +295,20 @@ TEST(Aria, VectorsCrcAndTheStreamAndBufferWithinTheirBounds) {
     ::VirtualFree(pages, 0, MEM_RELEASE);
 }
 
-// OutputDebugStringA of this process, caught where it is raised.
-Strings g_debugOutput;
-LONG CALLBACK CatchDebugOutput(EXCEPTION_POINTERS* info) {
-    const EXCEPTION_RECORD* record = info->ExceptionRecord;
-    if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2)
-        g_debugOutput.emplace_back(reinterpret_cast<const char*>(record->ExceptionInformation[1]));
-    return EXCEPTION_CONTINUE_SEARCH;
-}
-
 // Runs steps in a fresh process; "#N" stands for N letters. "ticks" prints
 // the tick count, "set NAME" the log path, "write NAME TEXT" the result;
+// "tear NAME N" appends the first N bytes of a record of 40 letters, as a
+// writer that was stopped leaves them;
 // "debug MASK" writes lines of every kind under the mask and prints the
 // process id, then what reached the debugger output; "virus NAME PATH
 // ACTION", "event TEXT" and "null" (an event and a virus without text or
 // name) print nothing.
 KX_PROBE(log_steps) {
-    ::AddVectoredExceptionHandler(1, CatchDebugOutput);
+    kxtest::DebugOutput();
     for (size_t i = 0; i < args.size();) {
         const std::string step = args[i++];
         Strings a;  // the step's arguments
-        for (int n = step == "virus" ? 3 : step == "write" ? 2 : step == "ticks" || step == "null" ? 0 : 1; n > 0; --n, ++i)
+        for (int n = step == "virus" ? 3 : step == "write" || step == "tear" ? 2 : step == "ticks" || step == "null" ? 0 : 1; n > 0; --n, ++i)
             a.push_back(args.at(i).size() > 1 && args[i][0] == '#' ? Letters(std::stoul(args[i].substr(1))) : args[i]);
         if (step == "ticks") std::printf("%lu\n", ::GetTickCount());
         if (step == "event") RecordEvent(a[0].c_str());
@@ -323,13 +316,15 @@ KX_PROBE(log_steps) {
         if (step == "set") SetEncryptedLogName(a[0].c_str()), std::printf("%s\n", EncryptedLogPath());
         if (step == "write") std::printf("%d\n", WriteEncryptedLogRecord(a[0].c_str(), a[1].c_str()));
         if (step == "virus") RecordVirus(a[0].c_str(), a[1].c_str(), std::stoi(a[2]), kSourceScanner);
+        if (FILE* log = step == "tear" ? (SetEncryptedLogName(a[0].c_str()), std::fopen(EncryptedLogPath(), "ab")) : nullptr)
+            std::fwrite(Record(Letters(40)).data(), 1, std::stoul(a[1]), log), std::fclose(log);
         if (step != "debug") continue;
         for (auto [tag, level, text] : {std::tuple{"scanner", int{kLevelInfo}, std::string("ScanVirus (C:\\a.exe) (0)")}, {"[x]", kLevelDebug0, "tagged"},
                                         {"scanner", 11, "level 11"}, {"scanner", -1, "level -1"},
                                         {"scanner", kLevelDebug1, std::string(2000, 'y')}, {"scanner", kLevelDebug3, "after the long line"}})
             DebugLog(tag, std::stoul(a[0]), level, "%s", text.c_str());
         std::printf("%lu\n", ::GetCurrentProcessId());
-        for (const std::string& line : g_debugOutput) std::printf("%s", line.c_str());
+        for (const std::string& line : kxtest::DebugOutput()) std::printf("%s", line.c_str());
     }
     return 0;
 }
@@ -370,6 +365,25 @@ TEST(EncryptedLog, WholeRecordsAreAppendedOnlyWhereTheyFit) {
     EXPECT_EQ(kxtest::Listing(logs), "empty.log|locked.log|" + name + "|old.log|other.log|virus.log|");
     for (const auto& [file, content] : before)
         EXPECT_EQ(kxtest::ReadFile(logs + file), (file == "empty.log" ? "QMR!LOGS" : content) + (file == "locked.log" ? "" : Record("abc")));
+}
+
+// A record torn at any of its bytes by a writer that was stopped is cut off
+// by the next append, whether it was there before this process's first
+// append (which walks the whole log) or came after its last one (the walk
+// starts there); the new record follows the whole ones.
+TEST(EncryptedLog, ATornTailIsCutOffBeforeTheNextRecordWhereverItEnds) {
+    RegisteredInstall install;
+    const std::string head = "QMR!LOGS" + Record("abc"), torn = Record(Letters(40));
+    Strings steps;
+    for (size_t cut = 1; cut < torn.size(); ++cut) {
+        const std::string n = std::to_string(cut), old = "old" + n + ".log", fresh = "new" + n + ".log";
+        install.dir.Write("Logs\\" + old, head + torn.substr(0, cut));
+        steps.insert(steps.end(), {"write", old, "abc", "write", fresh, "abc", "tear", fresh, n, "write", fresh, "abc"});
+    }
+    EXPECT_EQ(Steps(steps), Strings(3 * (torn.size() - 1), "1"));
+    for (size_t cut = 1; cut < torn.size(); ++cut)
+        for (const std::string log : {"old", "new"})
+            EXPECT_EQ(install.dir.Read("Logs\\" + log + std::to_string(cut) + ".log"), head + Record("abc")) << log << cut;
 }
 
 // The lines of a debug log, each checked to end in CR LF and to start with its stamp, which is taken off.
