@@ -15,21 +15,17 @@
 
 namespace {
 
+// Each record as "offset:text" and each damaged stretch as "offset+length message", in file order.
 struct Read {
-    std::vector<std::string> texts;
-    std::vector<uint64_t> offsets;
-    std::vector<std::string> faults;  // "offset length message"
+    std::vector<std::string> records, faults;
     LogFault first;
 
     Read(const std::string& file, size_t piece) {
         LogReader reader(
             [this](const LogRecord& r) {
-                texts.emplace_back(reinterpret_cast<const char*>(r.text), r.length);
-                offsets.push_back(r.offset);
+                records.push_back(std::to_string(r.offset) + ":" + std::string(reinterpret_cast<const char*>(r.text), r.length));
             },
-            [this](const LogFault& f) {
-                faults.push_back(std::to_string(f.offset) + " " + std::to_string(f.length) + " " + f.message);
-            });
+            [this](const LogFault& f) { faults.push_back(std::to_string(f.offset) + "+" + std::to_string(f.length) + f.message); });
         for (size_t at = 0; at < file.size(); at += piece)
             reader.Feed(reinterpret_cast<const uint8_t*>(file.data()) + at, std::min(piece, file.size() - at));
         reader.Finish();
@@ -44,36 +40,35 @@ std::string Le32(uint32_t value) { return {char(value), char(value >> 8), char(v
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size), text = bytes.substr(0, kMaxLogRecordText);
     const Read whole(bytes, size + 1), pieces(bytes, size % 97 + 1);
-    if (whole.texts != pieces.texts || whole.offsets != pieces.offsets || whole.faults != pieces.faults ||
-        whole.first.found != !whole.faults.empty() || whole.first.offset + whole.first.length > size)
+    if (whole.records != pieces.records || whole.faults != pieces.faults || whole.first.found != !whole.faults.empty() ||
+        whole.first.offset + whole.first.length > size)
         __builtin_trap();
     const int n = static_cast<int>(text.size());
     std::string cipher((n + 15) / 16 * 16, '\0');
     if (!n || !AriaEnCryptSteram(kLogPassPhrase, data, reinterpret_cast<uint8_t*>(cipher.data()), n, nullptr)) return 0;
     const std::string record = Le32(8 + static_cast<uint32_t>(cipher.size())) + Le32(Crc32(data, n)) + Le32(n) + cipher;
+    const std::string first = "8:" + text, second = std::to_string(8 + record.size()) + ":" + text;
     std::string file = "QMR!LOGS" + record + record;
     const Read back(file, 4096);
-    if (back.first.found || back.texts != std::vector{text, text}) __builtin_trap();
+    if (back.first.found || back.records != std::vector{first, second}) __builtin_trap();
 
-    // Damage: the input's bytes from the middle on, between the records and after them.
-    const std::string damage = bytes.substr(size / 2), between = "QMR!LOGS" + record + damage + record + damage;
-    const Read damaged(between, size % 61 + 1);
-    const std::vector<uint64_t>& at = damaged.offsets;
-    if (std::find(at.begin(), at.end(), 8) == at.end() ||
-        std::find(at.begin(), at.end(), 8 + record.size() + damage.size()) == at.end())
+    // The input's bytes from the middle on put between the records and after them.
+    const std::string damage = bytes.substr(size / 2);
+    const std::vector<std::string> around = Read("QMR!LOGS" + record + damage + record + damage, size % 61 + 1).records;
+    const std::string moved = std::to_string(8 + record.size() + damage.size()) + ":" + text;
+    if (std::find(around.begin(), around.end(), first) == around.end() || std::find(around.begin(), around.end(), moved) == around.end())
         __builtin_trap();
 
-    const size_t cutAt = (data[0] * 256u + data[size - 1]) % (8 + record.size());
+    const size_t at = (data[0] * 256u + data[size - 1]) % (8 + record.size());
     // Cut there: but an empty file, or the header alone, is a log without records.
-    const Read cut(file.substr(0, cutAt), 4096);
-    if (cutAt != 0 && cutAt != 8 && (!cut.first.found || cut.first.offset != (cutAt < 8 ? 0 : 8) || !cut.texts.empty()))
+    const Read cut(file.substr(0, at), 4096);
+    if (at != 0 && at != 8 && (!cut.first.found || cut.first.offset != (at < 8 ? 0 : 8) || !cut.records.empty()))
         __builtin_trap();
-    file[cutAt] ^= static_cast<char>(1 << data[size / 2] % 8);
+    file[at] ^= static_cast<char>(1 << data[size / 2] % 8);
     const Read changed(file, 4096);
-    const bool header = cutAt < 8;
-    if (!changed.first.found || changed.first.offset != (header ? 0 : 8) ||
-        changed.first.length != (header ? 0 : record.size()) ||
-        changed.texts != (header ? std::vector<std::string>{} : std::vector{text}))
+    const LogFault& fault = changed.first;
+    if (!fault.found || fault.offset != (at < 8 ? 0 : 8) || fault.length != (at < 8 ? 0 : record.size()) ||
+        changed.records != (at < 8 ? std::vector<std::string>{} : std::vector{second}))
         __builtin_trap();
     return 0;
 }

@@ -162,10 +162,10 @@ if [ "$only" = logs ]; then
     echo "Building the engine of commit bebcea0^ in $sigbefore"
     rm -rf "$sigbefore"
     mkdir -p "$sigbefore"
-    git archive bebcea0^ engine framework | tar -x -C "$sigbefore"
+    git archive bebcea0^ engine framework app | tar -x -C "$sigbefore"
     x86_64-w64-mingw32-g++-posix -std=c++20 -O3 -DNDEBUG -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 \
       -I"$sigbefore" -shared -static -o "$sigbefore/kxsoc.dll" "$sigbefore/engine/kxsoc.cpp" \
-      "$sigbefore/engine/signatures.cpp" "$sigbefore/engine/signature_file.cpp"
+      "$sigbefore/engine/signatures.cpp" "$sigbefore/engine/signature_file.cpp" "$sigbefore/app/exact_path.cpp"
   fi
   for engine in badsig:"$build" badsig-before:"$sigbefore"; do
     mkdir -p "$bench/${engine%%:*}"

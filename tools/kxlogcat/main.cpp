@@ -173,6 +173,12 @@ int main(int argc, char** argv) {
     // Record texts are written byte for byte: no LF to CR LF translation
     // inside a quoted CSV field.
     _setmode(_fileno(stdout), _O_BINARY);
+    // The run-time library leaves output to a character device unbuffered,
+    // the null device too, where a write per record costs a hundred times
+    // the record (51 s for a 100 MB log against 6 s into a file). Only a
+    // console, where a person reads along, keeps that.
+    DWORD consoleMode = 0;
+    if (!::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &consoleMode)) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     int status = kExitGood;
     for (const char* path : files) {
         if (!PrintLog(path, csv)) status = kExitBadInput;
