@@ -128,15 +128,13 @@ std::string EncryptedRecord(const std::string& text) {
 
 Strings& DebugOutput() {
     static Strings lines;
-    static const PVECTORED_EXCEPTION_HANDLER catcher = [](EXCEPTION_POINTERS* info) -> LONG {
+    static const void* catcher = ::AddVectoredExceptionHandler(1, [](EXCEPTION_POINTERS* info) -> LONG {
         const EXCEPTION_RECORD* record = info->ExceptionRecord;
         if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2)
             lines.emplace_back(reinterpret_cast<const char*>(record->ExceptionInformation[1]));
         return EXCEPTION_CONTINUE_SEARCH;
-    };
-    static const bool added = ::AddVectoredExceptionHandler(1, catcher) != nullptr;
-    (void)added;
-    return lines;
+    });
+    return (void)catcher, lines;
 }
 
 TempInstallDir::TempInstallDir(bool withProgram) {
