@@ -126,15 +126,17 @@ std::string EncryptedRecord(const std::string& text) {
     return std::string(reinterpret_cast<const char*>(&length), 4) + std::string(reinterpret_cast<char*>(sealed) + 8, n - 8);
 }
 
+Strings g_debugOutput;
+LONG CALLBACK CatchDebugOutput(EXCEPTION_POINTERS* info) {
+    const EXCEPTION_RECORD* record = info->ExceptionRecord;
+    if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2)
+        g_debugOutput.emplace_back(reinterpret_cast<const char*>(record->ExceptionInformation[1]));
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 Strings& DebugOutput() {
-    static Strings lines;
-    static const void* catcher = ::AddVectoredExceptionHandler(1, [](EXCEPTION_POINTERS* info) -> LONG {
-        const EXCEPTION_RECORD* record = info->ExceptionRecord;
-        if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2)
-            lines.emplace_back(reinterpret_cast<const char*>(record->ExceptionInformation[1]));
-        return EXCEPTION_CONTINUE_SEARCH;
-    });
-    return (void)catcher, lines;
+    static const void* catcher = ::AddVectoredExceptionHandler(1, CatchDebugOutput);
+    return (void)catcher, g_debugOutput;
 }
 
 TempInstallDir::TempInstallDir(bool withProgram) {
