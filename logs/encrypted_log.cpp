@@ -171,7 +171,7 @@ bool CutLog(HANDLE file, uint64_t length) {
 struct AppendOutcome {
     int written = 0;
     uint64_t tornAt = 0, tornBytes = 0;  // a torn tail cut off before the append
-    DWORD wrote = 0, size = 0;           // of the record
+    DWORD bytes = 0, size = 0;           // of the record: written, in all
     bool cutBack = false;                // a short write cut back to the old length
 };
 
@@ -182,7 +182,7 @@ struct AppendOutcome {
 bool AppendOnce(HANDLE file, bool locked, uint64_t oldSize, const uint8_t* data, DWORD size, AppendOutcome* outcome) {
     DWORD written = 0;
     if (::WriteFile(file, data, size, &written, nullptr) && written == size) return true;
-    outcome->wrote = written;
+    outcome->bytes = written;
     LARGE_INTEGER now;
     if (locked && ::GetFileSizeEx(file, &now) && static_cast<uint64_t>(now.QuadPart) > oldSize)
         outcome->cutBack = CutLog(file, oldSize);
@@ -235,7 +235,7 @@ void ReportAppend(const char* path, const AppendOutcome& outcome) {
         DebugLog("logs", mask, kLevelWarn, "%s: a torn record at offset %llu cut off, %llu bytes dropped", path,
                  static_cast<unsigned long long>(outcome.tornAt), static_cast<unsigned long long>(outcome.tornBytes));
     if (!outcome.written)
-        DebugLog("logs", mask, kLevelError, "%s: a record is lost, %lu of its %lu bytes written%s", path, outcome.wrote,
+        DebugLog("logs", mask, kLevelError, "%s: a record is lost, %lu of its %lu bytes written%s", path, outcome.bytes,
                  outcome.size, outcome.cutBack ? " and cut back" : "");
 }
 

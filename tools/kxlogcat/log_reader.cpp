@@ -1,6 +1,7 @@
 #include "tools/kxlogcat/log_reader.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -14,7 +15,8 @@ namespace {
 constexpr char kLogMagic[8] = {'Q', 'M', 'R', '!', 'L', 'O', 'G', 'S'};
 constexpr size_t kLengthField = 4;
 constexpr uint32_t kMinRecordLength = 8 + kAriaBlockSize;
-constexpr size_t kTimeStampLength = 19;  // "YYYY-MM-DD hh:mm:ss"
+constexpr size_t kTimeStampLength = 19;
+constexpr size_t kWhySize = 256;  // "YYYY-MM-DD hh:mm:ss"
 
 uint32_t ReadLe32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
@@ -62,6 +64,16 @@ std::string JoinCsv(std::initializer_list<std::string> fields) {
         AppendCsvField(&row, field);
     }
     return row;
+}
+
+// What is wrong with a record, into `why` (kWhySize bytes) unless it is null.
+void Explain(char* why, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Explain(char* why, const char* format, ...) {
+    if (!why) return;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(why, kWhySize, format, args);
+    va_end(args);
 }
 
 }  // namespace
@@ -116,9 +128,10 @@ void LogReader::Walk(bool atEnd) {
         header_ = true;
         at_ = sizeof(kLogMagic);
     }
-    char why[256];
+    char why[kWhySize];
     while (at_ < end_) {
-        const int whole = Check(at_, atEnd, why);
+        // Inside a damaged stretch only its start is named.
+        const int whole = Check(at_, atEnd, inStretch_ ? nullptr : why);
         if (whole < 0) return;
         if (whole == 0) {
             // Look for the next whole record one byte further on.
@@ -143,23 +156,23 @@ void LogReader::EndStretch(uint64_t end) {
     if (faults_) faults_(stretch_);
 }
 
-int LogReader::Check(size_t at, bool atEnd, char (&why)[256]) {
+int LogReader::Check(size_t at, bool atEnd, char* why) {
     const size_t have = end_ - at;
     if (have < kLengthField) {
         if (!atEnd) return -1;
-        std::snprintf(why, sizeof(why), "record length field cut short by the end of the file (%u of 4 bytes)",
+        Explain(why, "record length field cut short by the end of the file (%u of 4 bytes)",
                       static_cast<unsigned>(have));
         return 0;
     }
     const uint8_t* record = buffer_ + at + kLengthField;
     const uint32_t length = ReadLe32(buffer_ + at);
     if (length < kMinRecordLength || (length - 8) % kAriaBlockSize != 0) {
-        std::snprintf(why, sizeof(why), "record length L = %u is not 8 plus a positive multiple of 16",
+        Explain(why, "record length L = %u is not 8 plus a positive multiple of 16",
                       static_cast<unsigned>(length));
         return 0;
     }
     if (length > kMaxLogRecordLength) {
-        std::snprintf(why, sizeof(why), "record length L = %u is larger than any record (at most %u)",
+        Explain(why, "record length L = %u is larger than any record (at most %u)",
                       static_cast<unsigned>(length), static_cast<unsigned>(kMaxLogRecordLength));
         return 0;
     }
@@ -170,15 +183,14 @@ int LogReader::Check(size_t at, bool atEnd, char (&why)[256]) {
         const uint32_t textLength = ReadLe32(record + 4);
         const uint32_t cipherLength = length - 8;
         if (textLength == 0 || textLength > cipherLength || textLength <= cipherLength - kAriaBlockSize) {
-            std::snprintf(why, sizeof(why),
-                          "plaintext length n = %u does not fit a record of L = %u (L - 8 must be 16 * ceil(n / 16))",
+            Explain(why, "plaintext length n = %u does not fit a record of L = %u (L - 8 must be 16 * ceil(n / 16))",
                           static_cast<unsigned>(textLength), static_cast<unsigned>(length));
             return 0;
         }
     }
     if (have < kLengthField + length) {
         if (!atEnd) return -1;
-        std::snprintf(why, sizeof(why), "record of L = %u runs past the end of the file (%u of its %u bytes present)",
+        Explain(why, "record of L = %u runs past the end of the file (%u of its %u bytes present)",
                       static_cast<unsigned>(length), static_cast<unsigned>(have - kLengthField),
                       static_cast<unsigned>(length));
         return 0;
@@ -190,14 +202,14 @@ int LogReader::Check(size_t at, bool atEnd, char (&why)[256]) {
         AriaCryptBlock(record + 8 + i, rounds_, roundKeys_, plain_ + i);
     const uint32_t crc = Crc32(plain_, textLength);
     if (crc != storedCrc) {
-        std::snprintf(why, sizeof(why), "CRC mismatch (stored 0x%08X, computed 0x%08X)",
+        Explain(why, "CRC mismatch (stored 0x%08X, computed 0x%08X)",
                       static_cast<unsigned>(storedCrc), static_cast<unsigned>(crc));
         return 0;
     }
     // The writer fills the last block up with zeros; the CRC does not cover them.
     for (uint32_t i = textLength; i < cipherLength; ++i) {
         if (plain_[i] != 0) {
-            std::snprintf(why, sizeof(why), "the last block is not filled up with zeros after the text");
+            Explain(why, "the last block is not filled up with zeros after the text");
             return 0;
         }
     }

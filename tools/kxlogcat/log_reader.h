@@ -74,8 +74,9 @@ public:
 private:
     void Walk(bool atEnd);
     // Whether the record at buffer position `at` is whole: 1 yes, 0 no (with
-    // `why` filled), -1 when more bytes are needed to tell.
-    int Check(size_t at, bool atEnd, char (&why)[256]);
+    // `why`, 256 bytes, filled unless it is null), -1 when more bytes are
+    // needed to tell.
+    int Check(size_t at, bool atEnd, char* why);
     void EndStretch(uint64_t end);
 
     LogRecordSink sink_;
