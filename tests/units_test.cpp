@@ -298,7 +298,8 @@ TEST(Aria, VectorsCrcAndTheStreamAndBufferWithinTheirBounds) {
 // Runs steps in a fresh process; "#N" stands for N letters. "ticks" prints
 // the tick count, "set NAME" the log path, "write NAME TEXT" the result;
 // "tear NAME N" appends the first N bytes of a record of 40 letters, as a
-// writer that was stopped leaves them;
+// writer that was stopped leaves them; "trace" sends the process's own debug
+// lines to the file;
 // "debug MASK" writes lines of every kind under the mask and prints the
 // process id, then what reached the debugger output; "virus NAME PATH
 // ACTION", "event TEXT" and "null" (an event and a virus without text or
@@ -308,8 +309,9 @@ KX_PROBE(log_steps) {
     for (size_t i = 0; i < args.size();) {
         const std::string step = args[i++];
         Strings a;  // the step's arguments
-        for (int n = step == "virus" ? 3 : step == "write" || step == "tear" ? 2 : step == "ticks" || step == "null" ? 0 : 1; n > 0; --n, ++i)
+        for (int n = step == "virus" ? 3 : step == "write" || step == "tear" ? 2 : step == "ticks" || step == "null" || step == "trace" ? 0 : 1; n > 0; --n, ++i)
             a.push_back(args.at(i).size() > 1 && args[i][0] == '#' ? Letters(std::stoul(args[i].substr(1))) : args[i]);
+        if (step == "trace") ProcessOptions().debugMask = kDebugToFile;
         if (step == "ticks") std::printf("%lu\n", ::GetTickCount());
         if (step == "event") RecordEvent(a[0].c_str());
         if (step == "null") RecordEvent(nullptr), RecordVirus(nullptr, "C:\\x.exe", kActionCured, kSourceScanner);
@@ -374,13 +376,16 @@ TEST(EncryptedLog, WholeRecordsAreAppendedOnlyWhereTheyFit) {
 TEST(EncryptedLog, ATornTailIsCutOffBeforeTheNextRecordWhereverItEnds) {
     RegisteredInstall install;
     const std::string head = "QMR!LOGS" + Record("abc"), torn = Record(Letters(40));
-    Strings steps;
+    Strings steps = {"trace"};
     for (size_t cut = 1; cut < torn.size(); ++cut) {
         const std::string n = std::to_string(cut), old = "old" + n + ".log", fresh = "new" + n + ".log";
         install.dir.Write("Logs\\" + old, head + torn.substr(0, cut));
         steps.insert(steps.end(), {"write", old, "abc", "write", fresh, "abc", "tear", fresh, n, "write", fresh, "abc"});
     }
     EXPECT_EQ(Steps(steps), Strings(3 * (torn.size() - 1), "1"));
+    const std::string lines = install.dir.Read("Logs\\kxlog.01");
+    for (const std::string log : {"old", "new"})
+        EXPECT_NE(lines.find(log + "5.log: a torn record at offset 36 cut off, 5 bytes dropped\r\n"), std::string::npos) << lines;
     for (size_t cut = 1; cut < torn.size(); ++cut)
         for (const std::string log : {"old", "new"})
             EXPECT_EQ(install.dir.Read("Logs\\" + log + std::to_string(cut) + ".log"), head + Record("abc")) << log << cut;
