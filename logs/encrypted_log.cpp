@@ -124,6 +124,18 @@ bool ReadAt(HANDLE file, uint64_t offset, uint8_t* data, DWORD size) {
     return ::ReadFile(file, data, size, &got, &at) && got == size;
 }
 
+// Whether the bytes at `field` (`available` of them, at least 4) begin a
+// record the format allows: a length of 8 plus a multiple of 16 up to the
+// largest record, and, when the file holds it, the text length n it implies.
+bool Plausible(const uint8_t* field, uint64_t available) {
+    const uint32_t length = GetLe32(field);
+    if (length < 8 + kAriaBlockSize || (length - 8) % kAriaBlockSize != 0 || length > 8 + kMaxLogRecordText)
+        return false;
+    if (available < 12) return true;
+    const uint32_t textLength = GetLe32(field + 8);
+    return textLength != 0 && textLength <= length - 8 && textLength > length - 8 - kAriaBlockSize;
+}
+
 // Walks the records from the boundary `from` by their lengths, without
 // deciphering, to the end of the file (`size` bytes). Returns the offset of a
 // record that runs past the end, the tail that no one can read; `size` when
@@ -143,17 +155,28 @@ uint64_t TornTail(HANDLE file, uint64_t from, uint64_t size) {
         }
         if (want < 4) return at;
         const uint8_t* field = chunk + (at - chunkAt);
-        const uint32_t length = GetLe32(field);
-        if (length < 8 + kAriaBlockSize || (length - 8) % kAriaBlockSize != 0 || length > 8 + kMaxLogRecordText)
-            return size;
-        if (want == 12) {
-            const uint32_t textLength = GetLe32(field + 8);
-            if (textLength == 0 || textLength > length - 8 || textLength <= length - 8 - kAriaBlockSize) return size;
-        }
-        if (size - at < 4 + static_cast<uint64_t>(length)) return at;
-        at += 4 + static_cast<uint64_t>(length);
+        if (!Plausible(field, want)) return size;
+        if (size - at < 4 + static_cast<uint64_t>(GetLe32(field))) return at;
+        at += 4 + static_cast<uint64_t>(GetLe32(field));
     }
     return size;
+}
+
+// Whether records the format allows run from some later offset of the torn
+// record to the end of the file: a writer that knew no better may have
+// appended whole records behind a torn one whose length reaches past them.
+// A reader still finds those, so the tail is kept.
+bool RecordsBehind(HANDLE file, uint64_t torn, uint64_t size) {
+    uint8_t tail[4 + 8 + kMaxLogRecordText];
+    const DWORD length = static_cast<DWORD>(size - torn);
+    if (length > sizeof(tail) || !ReadAt(file, torn, tail, length)) return true;
+    for (DWORD from = 1; from + 4 <= length; ++from) {
+        DWORD at = from;
+        while (at + 4 <= length && Plausible(tail + at, length - at) && length - at >= 4 + GetLe32(tail + at))
+            at += 4 + GetLe32(tail + at);
+        if (at == length) return true;
+    }
+    return false;
 }
 
 // Cuts the log back to `length` bytes. The writer's handle may only append,
@@ -215,7 +238,7 @@ AppendOutcome AppendRecord(HANDLE file, bool locked, const uint8_t* magicAndReco
                 std::memcmp(magic, kFileMagic, sizeof(magic)) == 0)
                 from = sizeof(kFileMagic);
             const uint64_t torn = from == 0 ? oldSize : TornTail(file, from, oldSize);
-            if (torn < oldSize && CutLog(file, torn)) {
+            if (torn < oldSize && !RecordsBehind(file, torn, oldSize) && CutLog(file, torn)) {
                 outcome.tornAt = torn;
                 outcome.tornBytes = oldSize - torn;
                 oldSize = torn;

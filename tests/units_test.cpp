@@ -343,10 +343,12 @@ TEST(EncryptedLog, WholeRecordsAreAppendedOnlyWhereTheyFit) {
     // Nothing to write, or no name: not even the folder is made.
     EXPECT_EQ(Steps({"write", "events.log", "", "write", "events.log", "#2033", "write", "", "abc"}), Strings(3, "0"));
     EXPECT_FALSE(kxtest::FolderExists(logs));
-    // Whatever a log holds stays, even what is no log; an empty log is
+    // Whatever a log holds stays, even what is no log, and whole records
+    // behind a torn one whose length reaches past them; an empty log is
     // started as a new one; a log another process holds is left alone.
     const std::map<std::string, std::string> before = {
-        {"old.log", "QMR!LOGS" + Record("old") + "torn"}, {"other.log", "not a log"}, {"empty.log", ""}, {"locked.log", "QMR!LOGS"}};
+        {"old.log", "QMR!LOGS" + Record("old") + "torn"}, {"older.log", "QMR!LOGS" + Record(Letters(900)).substr(0, 20) + Record("old")},
+        {"other.log", "not a log"}, {"empty.log", ""}, {"locked.log", "QMR!LOGS"}};
     for (const auto& [file, content] : before) base.Write(logs.substr(base.Path().size() + 1) + file, content);
     fw::UniqueFile holder(::CreateFileA((logs + "locked.log").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     // A new log: its magic once, then records of n = 3, 16, 17, 2032. The
@@ -355,16 +357,16 @@ TEST(EncryptedLog, WholeRecordsAreAppendedOnlyWhereTheyFit) {
     EXPECT_EQ(Steps({"write", "virus.log", "abc", "write", "virus.log", "#16", "write", "virus.log", "#17", "write", "virus.log", "#2032",
                      "set", "virus.log", "set", "VIRUS.LOG", "set", "events.log", "set", "virus.log", "write", "Virus.Log", "abc", "set",
                      "events.log", "write", name, "abc", "write", name + "x", "abc", "set", name + "x", "write", tooLong, "abc", "set",
-                     tooLong, "write", "old.log", "abc", "write", "other.log", "abc", "write", "empty.log", "abc", "write", "locked.log", "abc"}),
+                     tooLong, "write", "old.log", "abc", "write", "older.log", "abc", "write", "other.log", "abc", "write", "empty.log", "abc", "write", "locked.log", "abc"}),
               (Strings{"1", "1", "1", "1", logs + "virus.log", logs + "virus.log", logs + "events.log", logs + "virus.log", "1",
-                       logs + "events.log", "1", "0", "", "0", "", "1", "1", "1", "0"}));
+                       logs + "events.log", "1", "0", "", "0", "", "1", "1", "1", "1", "0"}));
     holder.reset();
     const std::string virus = kxtest::ReadFile(logs + "virus.log");
     EXPECT_EQ(virus.substr(0, 20), std::string("QMR!LOGS\x18\0\0\0\xC2\x41\x24\x35\x03\0\0\0", 20));
     EXPECT_EQ(virus.substr(36, 4) + virus.substr(64, 4) + virus.substr(108, 4), Le32(24) + Le32(40) + Le32(2040));
     EXPECT_EQ(virus, "QMR!LOGS" + Record("abc") + Record(Letters(16)) + Record(Letters(17)) + Record(Letters(2032)) + Record("abc"));
     EXPECT_EQ(kxtest::ReadFile(logs + name), "QMR!LOGS" + Record("abc"));
-    EXPECT_EQ(kxtest::Listing(logs), "empty.log|locked.log|" + name + "|old.log|other.log|virus.log|");
+    EXPECT_EQ(kxtest::Listing(logs), "empty.log|locked.log|" + name + "|old.log|older.log|other.log|virus.log|");
     for (const auto& [file, content] : before)
         EXPECT_EQ(kxtest::ReadFile(logs + file), (file == "empty.log" ? "QMR!LOGS" : content) + (file == "locked.log" ? "" : Record("abc")));
 }
