@@ -55,8 +55,7 @@ TEST(Kxlogcat, EveryWholeRecordAroundDamageAndTheExitCodes) {
                 dir.Write("bad.log", "QMR!LOGS" + Record("first") + Record("second") + changed + Record("fourth")) &&
                 dir.Write("torn.log", "QMR!LOGS" + Record("one") + Record("two, torn").substr(0, 20) + Record("three") +
                                           "xyz" + Record("four") + Record("end").substr(0, 5)));
-    const std::string bad = kxtest::Quote(dir.File("bad.log")) + " " + kxtest::Quote(dir.File("next.log")),
-                      torn = kxtest::Quote(dir.File("torn.log"));
+    const std::string bad = kxtest::Quote(dir.File("bad.log")) + " " + kxtest::Quote(dir.File("next.log")), torn = kxtest::Quote(dir.File("torn.log"));
     const std::tuple<std::string, std::string, DWORD> cases[] = {
         {"--help", "Usage: kxlogcat [--csv] FILE...", 0}, {"", "no log file given", 1},
         {"--tsv x.log", "unknown option --tsv", 1}, {"missing.log", "kxlogcat: missing.log: cannot open", 2},
@@ -65,10 +64,8 @@ TEST(Kxlogcat, EveryWholeRecordAroundDamageAndTheExitCodes) {
         {bad, "; 28 bytes damaged\r\nfourth\r\nnext\r\n", 2},
         {torn, "one\r\nkxlogcat: " + dir.File("torn.log") + ": offset 36: ", 2},
         {torn, "; 20 bytes damaged\r\nthree\r\nkxlogcat: " + dir.File("torn.log") + ": offset 84: ", 2},
-        {torn, "; 3 bytes damaged\r\nfour\r\nkxlogcat: " + dir.File("torn.log") +
-                   ": offset 115: record of L = 24 runs past the end of the file (1 of its 24 bytes present); 5 bytes "
-                   "damaged\r\n",
-         2}};
+        {torn, "; 3 bytes damaged\r\nfour\r\nkxlogcat: " + dir.File("torn.log") + ": offset 115: record of L = 24 runs "
+               "past the end of the file (1 of its 24 bytes present); 5 bytes damaged\r\n", 2}};
     for (const auto& [args, output, code] : cases) {
         const kxtest::RunResult run = Kxlogcat(args);
         EXPECT_TRUE(run.output.find(output) != std::string::npos && run.exitCode == code) << args << ": " << run.output;
