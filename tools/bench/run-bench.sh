@@ -159,10 +159,10 @@ if [ "$only" = logs ]; then
   # The engine before skipped signature lines were counted, built from its sources of then.
   sigbefore=$root/build/bench-engine-sig-before
   if [ ! -f "$sigbefore/kxsoc.dll" ]; then
-    echo "Building the engine of commit bebcea0^ in $sigbefore"
+    echo "Building the engine of commit dc9979e in $sigbefore"
     rm -rf "$sigbefore"
     mkdir -p "$sigbefore"
-    git archive bebcea0^ engine framework app | tar -x -C "$sigbefore"
+    git archive dc9979e engine framework app | tar -x -C "$sigbefore"
     x86_64-w64-mingw32-g++-posix -std=c++20 -O3 -DNDEBUG -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 \
       -I"$sigbefore" -shared -static -o "$sigbefore/kxsoc.dll" "$sigbefore/engine/kxsoc.cpp" \
       "$sigbefore/engine/signatures.cpp" "$sigbefore/engine/signature_file.cpp" "$sigbefore/app/exact_path.cpp"
