@@ -24,8 +24,19 @@ void Report(const char* format, ...) {
     ::OutputDebugStringA(text);
 }
 
-void ReportLine(void* path, unsigned line, const char* error) {
-    Report("kxsoc: %s line %u skipped: %s\n", static_cast<const char*>(path), line, error);
+// The first skipped lines are named one by one, the rest counted: a call to
+// the debugger output costs tens of microseconds, and a file of nothing but
+// bad lines would otherwise hold up the first scan for seconds.
+constexpr unsigned kLinesNamed = 100;
+
+struct SkippedLines {
+    char path[520];
+    unsigned count = 0;
+};
+
+void ReportLine(void* context, unsigned line, const char* error) {
+    auto* skipped = static_cast<SkippedLines*>(context);
+    if (++skipped->count <= kLinesNamed) Report("kxsoc: %s line %u skipped: %s\n", skipped->path, line, error);
 }
 
 // kxsoc.sig in the folder of this dll, whatever the dll is called.
@@ -66,11 +77,13 @@ bool ReadSignatureFile(const char* path, SignatureReader* reader) {
 
 SignatureSet LoadSignatures() {
     SignatureSet set;
-    char path[520];
-    SignatureReader reader(&set, ReportLine, path);
-    const bool read = SignatureFilePath(path) && ReadSignatureFile(path, &reader);
+    SkippedLines skipped;
+    SignatureReader reader(&set, ReportLine, &skipped);
+    const bool read = SignatureFilePath(skipped.path) && ReadSignatureFile(skipped.path, &reader);
     reader.Finish(read);
-    if (read) Report("kxsoc: %s: %u patterns\n", path, static_cast<unsigned>(set.patterns.size()));
+    if (skipped.count > kLinesNamed)
+        Report("kxsoc: %s: %u more lines skipped\n", skipped.path, skipped.count - kLinesNamed);
+    if (read) Report("kxsoc: %s: %u patterns\n", skipped.path, static_cast<unsigned>(set.patterns.size()));
     return set;
 }
 

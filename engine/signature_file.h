@@ -5,7 +5,8 @@
 
 namespace kxsoc {
 
-// Loaded on first use; lines skipped are named on the debugger output.
+// Loaded on first use; lines skipped are named on the debugger output (the
+// first 100 one by one, then how many more).
 const SignatureSet& Signatures();
 
 }  // namespace kxsoc

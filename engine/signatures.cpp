@@ -99,6 +99,18 @@ const char* ParsePattern(const char* text, std::vector<uint8_t>* bytes) {
     return bytes->empty() ? "empty pattern" : nullptr;
 }
 
+// The parsing below works on C strings: a NUL would silently end the line
+// there and cut a pattern short, so such a line is refused whole, as is one
+// with any other control byte but tab and CR.
+const char* ControlByte(const char* line, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        if (c == 0) return "NUL byte in the line";
+        if (c < 0x20 && c != '\t' && c != '\r') return "control byte other than tab or CR in the line";
+    }
+    return nullptr;
+}
+
 // name | kind | result | action | pattern, with "#" starting a comment.
 // Sets `blank` for a line with nothing but blanks or a comment.
 const char* ParseLine(char* line, Signature* signature, std::vector<uint8_t>* bytes, bool* blank) {
@@ -298,6 +310,7 @@ void SignatureReader::AddLine() {
     line_[length_] = '\0';
     const unsigned number = number_++;
     const bool tooLong = tooLong_;
+    const size_t length = length_;
     length_ = 0;
     tooLong_ = false;
     char* line = line_;
@@ -306,7 +319,8 @@ void SignatureReader::AddLine() {
     Signature signature{};
     std::vector<uint8_t> pattern;
     bool blank = false;
-    const char* error = tooLong ? "line longer than 2047 characters" : ParseLine(line, &signature, &pattern, &blank);
+    const char* error = tooLong ? "line longer than 2047 characters" : ControlByte(line_, length);
+    if (!error) error = ParseLine(line, &signature, &pattern, &blank);
     if (blank) return;
     int index = -1;
     if (!error) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "app/install_paths.h"
+#include "framework/handles.h"
 
 namespace {
 
@@ -129,6 +130,15 @@ int RotateDebugLog(const char* folder, const char* base) {
 
     char older[kLineSize];
     char newer[kLineSize];
+    // A current generation that cannot be moved (a process holds it open
+    // without sharing deleting) would stay while the older ones moved up and
+    // the oldest was dropped, at every line again: four lines later no older
+    // generation would be left. It grows on until it can be moved.
+    std::snprintf(newer, sizeof(newer), "%s.%02d", basePath, 1);
+    if (!fw::UniqueFile(::CreateFileA(newer, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr)) &&
+        ::GetLastError() != ERROR_FILE_NOT_FOUND)
+        return 0;
     std::snprintf(older, sizeof(older), "%s.%02d", basePath, kGenerations);
     std::remove(older);
     for (int generation = kGenerations - 1; generation >= 1; --generation) {

@@ -8,10 +8,12 @@
 #include <cstring>
 
 #include "app/install_paths.h"
+#include "app/startup.h"
 #include "app/system_facilities.h"
 #include "framework/handles.h"
 #include "logs/aria.h"
 #include "logs/crc32.h"
+#include "logs/debug_log.h"
 
 namespace {
 
@@ -72,23 +74,192 @@ void UnlockLog(HANDLE file) {
     ::UnlockFileEx(file, 0, 1, 0, &range);
 }
 
+uint32_t GetLe32(const uint8_t* in) {
+    return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 | static_cast<uint32_t>(in[2]) << 16 |
+           static_cast<uint32_t>(in[3]) << 24;
+}
+
+// Where this process's last append to a log ended, by the log's identity:
+// a record boundary for as long as the file is no shorter. The writer then
+// walks only the records that others appended since. Two logs are written
+// in turn; a few more entries cost nothing.
+struct KnownEnd {
+    DWORD volume, indexHigh, indexLow;
+    uint64_t end;
+};
+KnownEnd g_knownEnds[4];
+int g_nextKnownEnd = 0;
+
+bool Identify(HANDLE file, KnownEnd* id) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(file, &info)) return false;
+    *id = KnownEnd{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, 0};
+    return true;
+}
+
+KnownEnd* FindKnownEnd(const KnownEnd& id) {
+    for (KnownEnd& known : g_knownEnds)
+        if (known.end != 0 && known.volume == id.volume && known.indexHigh == id.indexHigh &&
+            known.indexLow == id.indexLow)
+            return &known;
+    return nullptr;
+}
+
+void RememberEnd(const KnownEnd& id, uint64_t end) {
+    KnownEnd* known = FindKnownEnd(id);
+    if (!known) {
+        known = &g_knownEnds[g_nextKnownEnd];
+        g_nextKnownEnd = (g_nextKnownEnd + 1) % 4;
+    }
+    *known = id;
+    known->end = end;
+}
+
+// Reads `size` bytes at `offset` through a handle that may only append.
+bool ReadAt(HANDLE file, uint64_t offset, uint8_t* data, DWORD size) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    return ::ReadFile(file, data, size, &got, &at) && got == size;
+}
+
+// Whether the bytes at `field` (`available` of them, at least 4) begin a
+// record the format allows: a length of 8 plus a multiple of 16 up to the
+// largest record, and, when the file holds it, the text length n it implies.
+bool Plausible(const uint8_t* field, uint64_t available) {
+    const uint32_t length = GetLe32(field);
+    if (length < 8 + kAriaBlockSize || (length - 8) % kAriaBlockSize != 0 || length > 8 + kMaxLogRecordText)
+        return false;
+    if (available < 12) return true;
+    const uint32_t textLength = GetLe32(field + 8);
+    return textLength != 0 && textLength <= length - 8 && textLength > length - 8 - kAriaBlockSize;
+}
+
+// Walks the records from the boundary `from` by their lengths, without
+// deciphering, to the end of the file (`size` bytes). Returns the offset of a
+// record that runs past the end, the tail that no one can read; `size` when
+// the file ends on a boundary, and also when a length breaks the format: then
+// where the records lie is not known, and nothing may be cut.
+uint64_t TornTail(HANDLE file, uint64_t from, uint64_t size) {
+    uint8_t chunk[16384];
+    uint64_t chunkAt = 0;
+    DWORD chunkSize = 0;
+    for (uint64_t at = from; at < size;) {
+        // The length field, and n behind it when the file holds it.
+        const DWORD want = size - at < 12 ? static_cast<DWORD>(size - at) : 12;
+        if (at < chunkAt || at + want > chunkAt + chunkSize) {
+            chunkAt = at;
+            chunkSize = size - at < sizeof(chunk) ? static_cast<DWORD>(size - at) : sizeof(chunk);
+            if (!ReadAt(file, chunkAt, chunk, chunkSize)) return size;
+        }
+        if (want < 4) return at;
+        const uint8_t* field = chunk + (at - chunkAt);
+        if (!Plausible(field, want)) return size;
+        if (size - at < 4 + static_cast<uint64_t>(GetLe32(field))) return at;
+        at += 4 + static_cast<uint64_t>(GetLe32(field));
+    }
+    return size;
+}
+
+// Whether records the format allows run from some later offset of the torn
+// record to the end of the file: a writer that knew no better may have
+// appended whole records behind a torn one whose length reaches past them.
+// A reader still finds those, so the tail is kept.
+bool RecordsBehind(HANDLE file, uint64_t torn, uint64_t size) {
+    uint8_t tail[4 + 8 + kMaxLogRecordText];
+    const DWORD length = static_cast<DWORD>(size - torn);
+    if (length > sizeof(tail) || !ReadAt(file, torn, tail, length)) return true;
+    for (DWORD from = 1; from + 4 <= length; ++from) {
+        DWORD at = from;
+        while (at + 4 <= length && Plausible(tail + at, length - at) && length - at >= 4 + GetLe32(tail + at))
+            at += 4 + GetLe32(tail + at);
+        if (at == length) return true;
+    }
+    return false;
+}
+
+// Cuts the log back to `length` bytes. The writer's handle may only append,
+// so that it can never overwrite a record; a handle that may write is opened
+// on the same file for the cut alone.
+bool CutLog(HANDLE file, uint64_t length) {
+    fw::UniqueFile cutter(::ReOpenFile(file, FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+    if (!cutter) return false;
+    FILE_END_OF_FILE_INFO end;
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
+    return ::SetFileInformationByHandle(cutter.get(), FileEndOfFileInfo, &end, sizeof end);
+}
+
+// What one append did, for the debug log, written once the lock is released.
+struct AppendOutcome {
+    int written = 0;
+    uint64_t tornAt = 0, tornBytes = 0;  // a torn tail cut off before the append
+    DWORD bytes = 0, size = 0;           // of the record: written, in all
+    bool cutBack = false;                // a short write cut back to the old length
+};
+
 // Appends `data` with one write, so that another appender, locked or not,
-// can never land inside it.
-bool AppendOnce(HANDLE file, const uint8_t* data, DWORD size) {
+// can never land inside it. A write that fails or falls short (a full disk
+// writes what fits) is cut back to the length the file had, under the lock,
+// so that no torn record is left.
+bool AppendOnce(HANDLE file, bool locked, uint64_t oldSize, const uint8_t* data, DWORD size, AppendOutcome* outcome) {
     DWORD written = 0;
-    return ::WriteFile(file, data, size, &written, nullptr) && written == size;
+    if (::WriteFile(file, data, size, &written, nullptr) && written == size) return true;
+    outcome->bytes = written;
+    LARGE_INTEGER now;
+    if (locked && ::GetFileSizeEx(file, &now) && static_cast<uint64_t>(now.QuadPart) > oldSize)
+        outcome->cutBack = CutLog(file, oldSize);
+    return false;
 }
 
 // The record, with the file magic in front when the file is still empty
 // (its creator ended before writing). Without the lock a started log is
 // still appended to, but an empty one is left for a lock holder: two writers
-// that both found it empty would each write the magic.
-int AppendRecord(HANDLE file, bool locked, const uint8_t* magicAndRecord, DWORD recordSize) {
+// that both found it empty would each write the magic. Under the lock a
+// tail that ends inside a record is cut off first: no one can read it, and a
+// record appended behind it would be lost to readers that trust lengths.
+AppendOutcome AppendRecord(HANDLE file, bool locked, const uint8_t* magicAndRecord, DWORD recordSize) {
+    AppendOutcome outcome;
+    outcome.size = recordSize;
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file, &size)) return 0;
-    if (size.QuadPart > 0) return AppendOnce(file, magicAndRecord + sizeof(kFileMagic), recordSize) ? 1 : 0;
-    if (!locked) return 0;
-    return AppendOnce(file, magicAndRecord, sizeof(kFileMagic) + recordSize) ? 1 : 0;
+    if (!::GetFileSizeEx(file, &size)) return outcome;
+    uint64_t oldSize = static_cast<uint64_t>(size.QuadPart);
+    if (oldSize == 0) {
+        if (locked && AppendOnce(file, locked, 0, magicAndRecord, sizeof(kFileMagic) + recordSize, &outcome))
+            outcome.written = 1;
+    } else {
+        KnownEnd id{};
+        const bool identified = locked && Identify(file, &id);
+        if (identified) {
+            const KnownEnd* known = FindKnownEnd(id);
+            uint8_t magic[sizeof(kFileMagic)];
+            uint64_t from = known && known->end <= oldSize ? known->end : 0;
+            if (from == 0 && oldSize >= sizeof(magic) && ReadAt(file, 0, magic, sizeof(magic)) &&
+                std::memcmp(magic, kFileMagic, sizeof(magic)) == 0)
+                from = sizeof(kFileMagic);
+            const uint64_t torn = from == 0 ? oldSize : TornTail(file, from, oldSize);
+            if (torn < oldSize && !RecordsBehind(file, torn, oldSize) && CutLog(file, torn)) {
+                outcome.tornAt = torn;
+                outcome.tornBytes = oldSize - torn;
+                oldSize = torn;
+            }
+        }
+        if (AppendOnce(file, locked, oldSize, magicAndRecord + sizeof(kFileMagic), recordSize, &outcome)) {
+            outcome.written = 1;
+            if (identified) RememberEnd(id, oldSize + recordSize);
+        }
+    }
+    return outcome;
+}
+
+void ReportAppend(const char* path, const AppendOutcome& outcome) {
+    const DWORD mask = ProcessOptions().debugMask;
+    if (outcome.tornBytes)
+        DebugLog("logs", mask, kLevelWarn, "%s: a torn record at offset %llu cut off, %llu bytes dropped", path,
+                 static_cast<unsigned long long>(outcome.tornAt), static_cast<unsigned long long>(outcome.tornBytes));
+    if (!outcome.written)
+        DebugLog("logs", mask, kLevelError, "%s: a record is lost, %lu of its %lu bytes written%s", path, outcome.bytes,
+                 outcome.size, outcome.cutBack ? " and cut back" : "");
 }
 
 // Writers share deleting too, so that the creator of a new log may remove it
@@ -109,14 +280,15 @@ int CreateLog(const char* path, const uint8_t* magicAndRecord, DWORD recordSize)
         ::CreateFileA(path, kWriterAccess | DELETE, kWriterSharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return ::GetLastError() == ERROR_FILE_EXISTS ? -1 : 0;
     const bool locked = LockLog(file.get());
-    const int result = AppendRecord(file.get(), locked, magicAndRecord, recordSize);
+    const AppendOutcome outcome = AppendRecord(file.get(), locked, magicAndRecord, recordSize);
     LARGE_INTEGER size{};
-    if (!result && ::GetFileSizeEx(file.get(), &size) && size.QuadPart == 0) {
+    if (!outcome.written && ::GetFileSizeEx(file.get(), &size) && size.QuadPart == 0) {
         FILE_DISPOSITION_INFO disposition{TRUE};
         ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
     }
     if (locked) UnlockLog(file.get());
-    return result;
+    ReportAppend(path, outcome);
+    return outcome.written;
 }
 
 }  // namespace
@@ -224,9 +396,10 @@ int WriteEncryptedLogRecord(const char* fileName, const char* text) {
             continue;
         }
         const bool locked = LockLog(file.get());
-        int result = AppendRecord(file.get(), locked, out, 4 + recordLength);
+        const AppendOutcome outcome = AppendRecord(file.get(), locked, out, 4 + recordLength);
         if (locked) UnlockLog(file.get());
-        return result;
+        ReportAppend(path, outcome);
+        return outcome.written;
     }
     return 0;
 }

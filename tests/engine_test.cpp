@@ -84,13 +84,24 @@ TEST(EngineScan, WhatCannotBeReadIsNotScanned) {
 
 // kxsoc.sig with every kind of line, good and bad (also a seed of
 // tests/fuzz/signature_file.cpp): only its first line ("A name", 5, 1,
-// delete, 41 42) and its last two (K, INT32_MIN, 0xFFFFFFFE, repair, 00) count.
-TEST(EngineSignatures, OnlyGoodLinesCount) {
-    Engine engine(kxtest::ReadFile("Z:" KX_SOURCE_DIR "/tests/fuzz/signature_file/seeds/every-kind-of-line"));
+// delete, 41 42) and its last two (K, INT32_MIN, 0xFFFFFFFE, repair, 00)
+// count. A NUL or another control byte but tab and CR refuses its line
+// whole: cut at the NUL, line 2 would find files without its signature. The
+// first 100 lines skipped are named on the debugger output, the rest counted.
+TEST(EngineSignatures, OnlyGoodLinesCountAndTheSkippedAreNamed) {
+    std::string bad;
+    for (int i = 0; i < 150; ++i) bad += "Ctl | 0 | 1 | fail | 41\x01\n";
+    Engine engine(kxtest::ReadFile("Z:" KX_SOURCE_DIR "/tests/fuzz/signature_file/seeds/every-kind-of-line") + "\n" + bad);
+    kxtest::DebugOutput().clear();
     const std::pair<std::string, std::string> cases[] = {
-        {std::string(300, 'A'), "0 -77"}, {"C", "0 -77"}, {"xABx", "1 5 A name"},
-        {std::string(1, '\0'), "-2 -2147483648"}};
-    for (const auto& [content, expected] : cases) EXPECT_EQ(engine.Call(engine.Put("file", content)), expected);
+        {std::string(300, 'A'), "0 -77"}, {"C", "0 -77"}, {"xABx", "1 5 A name"}, {std::string(1, '\0'), "-2 -2147483648"},
+        {"xXYx", "0 -77"}, {"xWWx", "0 -77"}};
+    for (const auto& [content, expected] : cases) EXPECT_EQ(engine.Call(engine.Put("file", content)), expected) << content;
+    const kxtest::Strings& out = kxtest::DebugOutput();
+    EXPECT_EQ(std::count_if(out.begin(), out.end(), [](const std::string& l) { return l.find(" skipped: ") != l.npos; }), 100);
+    for (const std::string line : {" line 2 skipped: NUL byte in the line\n", " line 3 skipped: NUL byte in the line\n",
+                                   " line 4 skipped: control byte other than tab or CR in the line\n", ": 66 more lines skipped\n"})
+        EXPECT_NE(std::find(out.begin(), out.end(), "kxsoc: " + engine.dir.File("kxsoc.sig") + line), out.end()) << line;
 }
 
 // The cures, also through other names of the file: a repair writes into the

@@ -1,28 +1,19 @@
-// kxlogcat.exe: its lines and CSV rows, each kind of fault named with its
-// offset after the good records, its exit codes, an empty log, and output
-// that cannot be written. The reader itself is fuzzed (tests/fuzz/log_reader.cpp).
+// kxlogcat.exe: its lines and CSV rows, every whole record printed and each
+// damaged stretch named with its offset and length among them, its exit
+// codes, an empty log, and output that cannot be written. The reader itself
+// is fuzzed (tests/fuzz/log_reader.cpp).
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
 
 #include "framework/handles.h"
-#include "logs/encrypted_log.h"
 #include "tests/support/kxscan_run.h"
 
 
 namespace {
 
-std::string Le32(uint32_t value) { return {char(value), char(value >> 8), char(value >> 16), char(value >> 24)}; }
-
-// One record, enciphered by the writer's own code.
-std::string Record(const std::string& text) {
-    uint8_t sealed[16 + kMaxLogRecordText + 16];
-    int size = sizeof sealed;
-    const int n = AriaEnCryptBuffer(kLogPassPhrase, reinterpret_cast<const uint8_t*>(text.data()),
-                                    static_cast<int>(text.size()), sealed, &size, nullptr);
-    return Le32(static_cast<uint32_t>(n - 8)) + std::string(reinterpret_cast<char*>(sealed) + 8, n - 8);
-}
+std::string Record(const std::string& text) { return kxtest::EncryptedRecord(text); }
 
 kxtest::RunResult Kxlogcat(const std::string& args) {
     return kxtest::Run(kxtest::Quote(kxtest::BuildFolder() + "\\kxlogcat.exe") + " " + args, 30000);
@@ -52,21 +43,29 @@ TEST(Kxlogcat, PrintsEveryRecordOfEveryFileAndLeavesThemAlone) {
     EXPECT_EQ(dir.Read("virus.log"), virus);
 }
 
-// A fault is named after the good records and the next file is read. Which
-// faults a record can have, and where they are named, is fuzzed.
-TEST(Kxlogcat, CommandLineFaultsAndExitCodes) {
+// Damage between whole records, a record torn by a writer that was stopped
+// (and records appended after it by an older writer), damage at the end: each
+// stretch is named where it lies and every whole record is printed. The next
+// file is read. Which faults a record can have is fuzzed.
+TEST(Kxlogcat, EveryWholeRecordAroundDamageAndTheExitCodes) {
     kxtest::TempInstallDir dir(false);
     std::string changed = Record("third");
     changed[20] ^= 1;
     ASSERT_TRUE(dir.Write("next.log", "QMR!LOGS" + Record("next")) &&
-                dir.Write("bad.log", "QMR!LOGS" + Record("first") + Record("second") + changed + Record("fourth")));
-    const std::string bad = kxtest::Quote(dir.File("bad.log")) + " " + kxtest::Quote(dir.File("next.log"));
+                dir.Write("bad.log", "QMR!LOGS" + Record("first") + Record("second") + changed + Record("fourth")) &&
+                dir.Write("torn.log", "QMR!LOGS" + Record("one") + Record("two, torn").substr(0, 20) + Record("three") +
+                                          "xyz" + Record("four") + Record("end").substr(0, 5)));
+    const std::string bad = kxtest::Quote(dir.File("bad.log")) + " " + kxtest::Quote(dir.File("next.log")), torn = kxtest::Quote(dir.File("torn.log"));
     const std::tuple<std::string, std::string, DWORD> cases[] = {
         {"--help", "Usage: kxlogcat [--csv] FILE...", 0}, {"", "no log file given", 1},
         {"--tsv x.log", "unknown option --tsv", 1}, {"missing.log", "kxlogcat: missing.log: cannot open", 2},
         {"\\\\.\\NUL", "cannot open: not a file", 2},
         {bad, "first\r\nsecond\r\nkxlogcat: " + dir.File("bad.log") + ": offset 64: CRC mismatch", 2},
-        {bad, ")\r\nnext\r\n", 2}};
+        {bad, "; 28 bytes damaged\r\nfourth\r\nnext\r\n", 2},
+        {torn, "one\r\nkxlogcat: " + dir.File("torn.log") + ": offset 36: ", 2},
+        {torn, "; 20 bytes damaged\r\nthree\r\nkxlogcat: " + dir.File("torn.log") + ": offset 84: ", 2},
+        {torn, "; 3 bytes damaged\r\nfour\r\nkxlogcat: " + dir.File("torn.log") + ": offset 115: record of L = 24 runs "
+               "past the end of the file (1 of its 24 bytes present); 5 bytes damaged\r\n", 2}};
     for (const auto& [args, output, code] : cases) {
         const kxtest::RunResult run = Kxlogcat(args);
         EXPECT_TRUE(run.output.find(output) != std::string::npos && run.exitCode == code) << args << ": " << run.output;

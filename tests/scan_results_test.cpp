@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -197,6 +198,41 @@ TEST(ScanEnd, AutoCureCloseWhenCleanTheCheckBoxNoFileVisitedAndTheUpdater) {
     EXPECT_EQ(kxtest::Run(kxtest::Quote(run.install.File("kxscan.exe")), 10000).exitCode, 0u);
     EXPECT_FALSE(kxtest::RegKeyExists("SOFTWARE\\Tarnwick Systems\\Korvex\\Events"));
     EXPECT_FALSE(kxtest::FileExists(run.install.File("Logs\\kxlog.01")));
+}
+
+// A full disk: a tmpfs of five pages mounted on the Logs folder (only root
+// may mount one), the virus log 8 bytes short of the end of its page, the
+// debug log due to rotate, one page free for its new file. The cure's
+// records that do not fit are lost whole, each with a debug-log line, and
+// the results are shown; with room again the next cure's records follow the
+// old ones, all whole. The rotation keeps every older generation.
+TEST(ScanResults, AFullDiskLosesOnlyTheRecordsThatDoNotFit) {
+    KxscanRun run;
+    if (kxtest::Shell("id -u") != "0\n") GTEST_SKIP() << "mounting a tmpfs takes root";
+    std::string logs = "\"$WINEPREFIX/drive_c" + run.install.File("Logs").substr(2) + "\"", old = "QMR!LOGS", lines;
+    std::replace(logs.begin(), logs.end(), '\\', '/');
+    ASSERT_EQ(kxtest::Shell("mount -t tmpfs -o size=20k tmpfs " + logs + " && echo mounted"), "mounted\n");
+    const std::unique_ptr<const char, void (*)(const char*)> unmount(logs.c_str(), [](const char* at) { kxtest::Shell("umount " + std::string(at)); });
+    for (char c : {'a', 'b', 'c', 'd'}) old += kxtest::EncryptedRecord(std::string(1000, c)), lines += std::string(1000, c) + "\r\n";
+    run.install.Write("Logs\\virus.log", old);
+    const std::string generations = "cd " + logs + " && stat -c %s kxlog.0[2-5]";
+    kxtest::Shell("cd " + logs + " && truncate -s 5000001 kxlog.01 && for n in 2 3 4; do truncate -s $n kxlog.0$n; done && (cat /dev/zero >fill; truncate -s -4096 fill)");
+    for (const char* folder : {"data", "more"}) {
+        kxtest::ChildProcess again;
+        run.install.Write(std::string(folder) + "\\x.txt", "INFECTED"), run.install.Write(std::string(folder) + "\\y.txt", "INFECTED");
+        ASSERT_TRUE(kxtest::StartKxscan(&again, run.install, "/AC " + kxtest::Quote(run.install.File(folder))));
+        run.window = again.FindWindow(20000);
+        ASSERT_TRUE(run.WaitForText(1001, ScannerText("FINISH")));
+        for (const std::string& row : Rows(run.window)) EXPECT_TRUE(row.ends_with(ScannerText("CURE") + "|8|0")) << row;
+        EXPECT_EQ(kxtest::Shell(generations), "5000001\n2\n3\n4\n");
+        ::PostMessageA(run.window, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(again.Wait(10000));
+        EXPECT_EQ(run.Lines("virus.log: a record is lost, 8 of its"), 2);
+        kxtest::Shell("rm -f " + logs + "/fill");
+    }
+    const kxtest::RunResult log = kxtest::Run(kxtest::Quote(kxtest::BuildFolder() + "\\kxlogcat.exe") + " " + kxtest::Quote(run.install.File("Logs\\virus.log")), 20000);
+    EXPECT_EQ(log.exitCode, 0u) << log.output;
+    EXPECT_TRUE(log.output.starts_with(lines) && kxtest::Lines(log.output.substr(lines.size())).size() == 2) << log.output;
 }
 
 TEST(ScanEnd, SummaryStateTextTargetsAndTheLastScanRules) {

@@ -295,41 +295,38 @@ TEST(Aria, VectorsCrcAndTheStreamAndBufferWithinTheirBounds) {
     ::VirtualFree(pages, 0, MEM_RELEASE);
 }
 
-// OutputDebugStringA of this process, caught where it is raised.
-Strings g_debugOutput;
-LONG CALLBACK CatchDebugOutput(EXCEPTION_POINTERS* info) {
-    const EXCEPTION_RECORD* record = info->ExceptionRecord;
-    if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2)
-        g_debugOutput.emplace_back(reinterpret_cast<const char*>(record->ExceptionInformation[1]));
-    return EXCEPTION_CONTINUE_SEARCH;
-}
-
 // Runs steps in a fresh process; "#N" stands for N letters. "ticks" prints
 // the tick count, "set NAME" the log path, "write NAME TEXT" the result;
+// "tear NAME N" appends the first N bytes of a record of 40 letters, as a
+// writer that was stopped leaves them; "trace" sends the process's own debug
+// lines to the file;
 // "debug MASK" writes lines of every kind under the mask and prints the
 // process id, then what reached the debugger output; "virus NAME PATH
 // ACTION", "event TEXT" and "null" (an event and a virus without text or
 // name) print nothing.
 KX_PROBE(log_steps) {
-    ::AddVectoredExceptionHandler(1, CatchDebugOutput);
+    kxtest::DebugOutput();
     for (size_t i = 0; i < args.size();) {
         const std::string step = args[i++];
         Strings a;  // the step's arguments
-        for (int n = step == "virus" ? 3 : step == "write" ? 2 : step == "ticks" || step == "null" ? 0 : 1; n > 0; --n, ++i)
+        for (int n = step == "virus" ? 3 : step == "write" || step == "tear" ? 2 : step == "ticks" || step == "null" || step == "trace" ? 0 : 1; n > 0; --n, ++i)
             a.push_back(args.at(i).size() > 1 && args[i][0] == '#' ? Letters(std::stoul(args[i].substr(1))) : args[i]);
+        if (step == "trace") ProcessOptions().debugMask = kDebugToFile;
         if (step == "ticks") std::printf("%lu\n", ::GetTickCount());
         if (step == "event") RecordEvent(a[0].c_str());
         if (step == "null") RecordEvent(nullptr), RecordVirus(nullptr, "C:\\x.exe", kActionCured, kSourceScanner);
         if (step == "set") SetEncryptedLogName(a[0].c_str()), std::printf("%s\n", EncryptedLogPath());
         if (step == "write") std::printf("%d\n", WriteEncryptedLogRecord(a[0].c_str(), a[1].c_str()));
         if (step == "virus") RecordVirus(a[0].c_str(), a[1].c_str(), std::stoi(a[2]), kSourceScanner);
+        if (FILE* log = step == "tear" ? (SetEncryptedLogName(a[0].c_str()), std::fopen(EncryptedLogPath(), "ab")) : nullptr)
+            std::fwrite(Record(Letters(40)).data(), 1, std::stoul(a[1]), log), std::fclose(log);
         if (step != "debug") continue;
         for (auto [tag, level, text] : {std::tuple{"scanner", int{kLevelInfo}, std::string("ScanVirus (C:\\a.exe) (0)")}, {"[x]", kLevelDebug0, "tagged"},
                                         {"scanner", 11, "level 11"}, {"scanner", -1, "level -1"},
                                         {"scanner", kLevelDebug1, std::string(2000, 'y')}, {"scanner", kLevelDebug3, "after the long line"}})
             DebugLog(tag, std::stoul(a[0]), level, "%s", text.c_str());
         std::printf("%lu\n", ::GetCurrentProcessId());
-        for (const std::string& line : g_debugOutput) std::printf("%s", line.c_str());
+        for (const std::string& line : kxtest::DebugOutput()) std::printf("%s", line.c_str());
     }
     return 0;
 }
@@ -346,10 +343,12 @@ TEST(EncryptedLog, WholeRecordsAreAppendedOnlyWhereTheyFit) {
     // Nothing to write, or no name: not even the folder is made.
     EXPECT_EQ(Steps({"write", "events.log", "", "write", "events.log", "#2033", "write", "", "abc"}), Strings(3, "0"));
     EXPECT_FALSE(kxtest::FolderExists(logs));
-    // Whatever a log holds stays, even what is no log; an empty log is
+    // Whatever a log holds stays, even what is no log, and whole records
+    // behind a torn one whose length reaches past them; an empty log is
     // started as a new one; a log another process holds is left alone.
     const std::map<std::string, std::string> before = {
-        {"old.log", "QMR!LOGS" + Record("old") + "torn"}, {"other.log", "not a log"}, {"empty.log", ""}, {"locked.log", "QMR!LOGS"}};
+        {"old.log", "QMR!LOGS" + Record("old") + "torn"}, {"older.log", "QMR!LOGS" + Record(Letters(900)).substr(0, 20) + Record("old")},
+        {"other.log", "not a log"}, {"empty.log", ""}, {"locked.log", "QMR!LOGS"}};
     for (const auto& [file, content] : before) base.Write(logs.substr(base.Path().size() + 1) + file, content);
     fw::UniqueFile holder(::CreateFileA((logs + "locked.log").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     // A new log: its magic once, then records of n = 3, 16, 17, 2032. The
@@ -358,18 +357,39 @@ TEST(EncryptedLog, WholeRecordsAreAppendedOnlyWhereTheyFit) {
     EXPECT_EQ(Steps({"write", "virus.log", "abc", "write", "virus.log", "#16", "write", "virus.log", "#17", "write", "virus.log", "#2032",
                      "set", "virus.log", "set", "VIRUS.LOG", "set", "events.log", "set", "virus.log", "write", "Virus.Log", "abc", "set",
                      "events.log", "write", name, "abc", "write", name + "x", "abc", "set", name + "x", "write", tooLong, "abc", "set",
-                     tooLong, "write", "old.log", "abc", "write", "other.log", "abc", "write", "empty.log", "abc", "write", "locked.log", "abc"}),
+                     tooLong, "write", "old.log", "abc", "write", "older.log", "abc", "write", "other.log", "abc", "write", "empty.log", "abc", "write", "locked.log", "abc"}),
               (Strings{"1", "1", "1", "1", logs + "virus.log", logs + "virus.log", logs + "events.log", logs + "virus.log", "1",
-                       logs + "events.log", "1", "0", "", "0", "", "1", "1", "1", "0"}));
+                       logs + "events.log", "1", "0", "", "0", "", "1", "1", "1", "1", "0"}));
     holder.reset();
     const std::string virus = kxtest::ReadFile(logs + "virus.log");
     EXPECT_EQ(virus.substr(0, 20), std::string("QMR!LOGS\x18\0\0\0\xC2\x41\x24\x35\x03\0\0\0", 20));
     EXPECT_EQ(virus.substr(36, 4) + virus.substr(64, 4) + virus.substr(108, 4), Le32(24) + Le32(40) + Le32(2040));
     EXPECT_EQ(virus, "QMR!LOGS" + Record("abc") + Record(Letters(16)) + Record(Letters(17)) + Record(Letters(2032)) + Record("abc"));
     EXPECT_EQ(kxtest::ReadFile(logs + name), "QMR!LOGS" + Record("abc"));
-    EXPECT_EQ(kxtest::Listing(logs), "empty.log|locked.log|" + name + "|old.log|other.log|virus.log|");
+    EXPECT_EQ(kxtest::Listing(logs), "empty.log|locked.log|" + name + "|old.log|older.log|other.log|virus.log|");
     for (const auto& [file, content] : before)
         EXPECT_EQ(kxtest::ReadFile(logs + file), (file == "empty.log" ? "QMR!LOGS" : content) + (file == "locked.log" ? "" : Record("abc")));
+}
+
+// A record torn at any of its bytes by a writer that was stopped is cut off
+// by the next append, whether it was there before this process's first
+// append (which walks the whole log) or came after its last one (the walk
+// starts there); the new record follows the whole ones.
+TEST(EncryptedLog, ATornTailIsCutOffBeforeTheNextRecordWhereverItEnds) {
+    RegisteredInstall install;
+    const std::string head = "QMR!LOGS" + Record("abc"), torn = Record(Letters(40));
+    Strings steps = {"trace"};
+    for (size_t cut = 1; cut < torn.size(); ++cut) {
+        const std::string n = std::to_string(cut), old = "old" + n + ".log", fresh = "new" + n + ".log";
+        install.dir.Write("Logs\\" + old, head + torn.substr(0, cut));
+        steps.insert(steps.end(), {"write", old, "abc", "write", fresh, "abc", "tear", fresh, n, "write", fresh, "abc"});
+    }
+    EXPECT_EQ(Steps(steps), Strings(3 * (torn.size() - 1), "1"));
+    for (const std::string log : {"old", "new"})
+        EXPECT_NE(install.dir.Read("Logs\\kxlog.01").find(log + "5.log: a torn record at offset 36 cut off, 5 bytes dropped\r\n"), std::string::npos);
+    for (size_t cut = 1; cut < torn.size(); ++cut)
+        for (const std::string log : {"old", "new"})
+            EXPECT_EQ(install.dir.Read("Logs\\" + log + std::to_string(cut) + ".log"), head + Record("abc")) << log << cut;
 }
 
 // The lines of a debug log, each checked to end in CR LF and to start with its stamp, which is taken off.
@@ -516,6 +536,12 @@ TEST(DebugLog, TheMaskPicksOutputAndFileLinesKeepTheirShapeAndWritersWaitForTheL
         EXPECT_EQ(StampedTexts(folder.Read("kxlog.01")), Strings{"waited"});
         EXPECT_EQ(kxtest::Listing(folder.Path()), "kxlog.01|") << "the lock file outlived its holders: " << holder;
     }
+    // A kxlog.01 due to rotate that cannot be moved (open where deleting is
+    // not shared) keeps its place, and so does every older generation.
+    for (const std::string n : {"01", "02", "03", "04", "05"}) folder.Write("kxlog." + n, n == "01" ? std::string(5000001, 'x') : n);
+    fw::UniqueFile reader(::CreateFileA(folder.File("kxlog.01").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    for (int line = 0; line < 4; ++line) AppendDebugLine(folder.Path().c_str(), "held");
+    for (const std::string n : {"02", "03", "04", "05"}) EXPECT_EQ(folder.Read("kxlog." + n), n);
 }
 
 // What a scan visits (scan/).

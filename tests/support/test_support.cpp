@@ -9,6 +9,8 @@
 #include <iterator>
 #include <optional>
 
+#include "logs/encrypted_log.h"
+
 namespace kxtest {
 
 namespace {
@@ -113,6 +115,28 @@ std::string Hex(const void* data, size_t length) {
     char two[3];
     for (size_t i = 0; i < length; ++i) text += (std::snprintf(two, sizeof(two), "%02x", static_cast<const uint8_t*>(data)[i]), two);
     return text;
+}
+
+std::string EncryptedRecord(const std::string& text) {
+    uint8_t sealed[16 + kMaxLogRecordText + 16];
+    int size = sizeof sealed;
+    const int n = AriaEnCryptBuffer(kLogPassPhrase, reinterpret_cast<const uint8_t*>(text.data()),
+                                    static_cast<int>(text.size()), sealed, &size, nullptr);
+    const uint32_t length = static_cast<uint32_t>(n - 8);
+    return std::string(reinterpret_cast<const char*>(&length), 4) + std::string(reinterpret_cast<char*>(sealed) + 8, n - 8);
+}
+
+Strings g_debugOutput;
+LONG CALLBACK CatchDebugOutput(EXCEPTION_POINTERS* info) {
+    const EXCEPTION_RECORD* record = info->ExceptionRecord;
+    if (record->ExceptionCode == DBG_PRINTEXCEPTION_C && record->NumberParameters >= 2)
+        g_debugOutput.emplace_back(reinterpret_cast<const char*>(record->ExceptionInformation[1]));
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+Strings& DebugOutput() {
+    static const void* catcher = ::AddVectoredExceptionHandler(1, CatchDebugOutput);
+    return (void)catcher, g_debugOutput;
 }
 
 TempInstallDir::TempInstallDir(bool withProgram) {

@@ -55,6 +55,12 @@ Strings Lines(const std::string& text);
 std::string Quote(const std::string& argument);
 // Two lower-case hex digits for each byte.
 std::string Hex(const void* data, size_t length);
+// One record of an encrypted log (L, CRC-32, n, ciphertext), enciphered by the writer's own code.
+std::string EncryptedRecord(const std::string& text);
+
+// What this process sends to the debugger output (OutputDebugStringA), from
+// the first call on, caught where it is raised.
+Strings& DebugOutput();
 
 // A fresh folder under the temporary folder, laid out as an installation:
 // kxscan.exe, update.exe and locale\ copied from the build (none of them when

@@ -7,11 +7,16 @@
 # And large files: kxsoc.dll, and the engine as it was before its matcher
 # skipped to the bytes that can open a pattern, against the open-and-read walk
 # over 2,000 files of 64 KiB to 1 MiB and over the matcher's worst case.
+# And the logs ("logs" alone): kxlogcat on a 100 MB log into a file and into
+# the null device, the writer's first append to a 10 MB log (it walks the
+# whole log once) against its next append and against a first append to an
+# empty log, and the engine's first scan with a signature file of 50,000 bad
+# lines, now and before skipped lines were counted instead of each named.
 # Every figure comes from this one run: compare the ratios, not the absolute
 # rates of different runs or machines.
 #
-# Usage: tools/bench/run-bench.sh [ROUNDS] [large]   (default 3 rounds, the
-# median kept; "large" measures the large files alone)
+# Usage: tools/bench/run-bench.sh [ROUNDS] [large|logs]   (default 3 rounds,
+# the median kept; "large" measures the large files alone, "logs" the logs)
 # BENCH_BUILD_DIR=build/<dir> uses that build tree instead of the win64 preset.
 set -e
 cd "$(dirname "$0")/../.."
@@ -26,7 +31,7 @@ else
   cmake --preset win64 >/dev/null
   build=$root/build/win64
 fi
-cmake --build "$build" --target scan_bench window_bench kxscan kxsoc locale >/dev/null
+cmake --build "$build" --target scan_bench window_bench log_bench kxlogcat kxscan kxsoc locale >/dev/null
 
 prefix=$root/build/bench-prefix
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -93,6 +98,7 @@ for n in range(count):
 EOF
 }
 for tree in large:2000:random worst:200:K; do
+  [ "$only" = logs ] && break
   name=${tree%%:*}
   if [ ! -f "$bench/$name.ready" ]; then
     echo "Making the large-file tree $bench/$name"
@@ -115,7 +121,7 @@ mkdir -p "$bench/engine-before"
 cp "$before/kxsoc.dll" engine/kxsoc.sig "$bench/engine-before/"
 
 for size in 20000 200000; do
-  [ "$only" = large ] && break
+  [ "$only" = large ] || [ "$only" = logs ] && break
   if [ ! -f "$bench/t$size.ready" ]; then
     echo "Making a tree of $size files in $bench/t$size"
     rm -rf "$bench/t$size"
@@ -126,7 +132,7 @@ done
 
 results=$(mktemp)
 xvfb=""
-if [ -z "$DISPLAY" ] && [ "$only" != large ]; then
+if [ -z "$DISPLAY" ] && [ "$only" != large ] && [ "$only" != logs ]; then
   display=80
   while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
   Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
@@ -141,6 +147,65 @@ $wine reg add 'HKLM\SOFTWARE\Tarnwick Systems\Korvex' /v InstallPath /d 'C:\benc
 exe="C:\\bench\\scan_bench.exe"
 engine="C:\\bench\\engine"
 run() { $wine "$exe" "$@" </dev/null; }
+
+if [ "$only" = logs ]; then
+  cp "$build/log_bench.exe" "$build/kxlogcat.exe" "$bench/"
+  mkdir -p "$bench/engine/Logs" "$bench/one"
+  echo clean >"$bench/one/f.txt"
+  log() { $wine 'C:\bench\log_bench.exe' "$@" </dev/null; }
+  [ -f "$bench/log100.log" ] || log make 'C:\bench\log100.log' 100 >/dev/null
+  [ -f "$bench/log10.log" ] || log make 'C:\bench\log10.log' 10 >/dev/null
+  log make 'C:\bench\log0.log' 0 >/dev/null
+  # The engine before skipped signature lines were counted, built from its sources of then.
+  sigbefore=$root/build/bench-engine-sig-before
+  if [ ! -f "$sigbefore/kxsoc.dll" ]; then
+    echo "Building the engine of commit dc9979e in $sigbefore"
+    rm -rf "$sigbefore"
+    mkdir -p "$sigbefore"
+    git archive dc9979e engine framework app | tar -x -C "$sigbefore"
+    x86_64-w64-mingw32-g++-posix -std=c++20 -O3 -DNDEBUG -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 \
+      -I"$sigbefore" -shared -static -o "$sigbefore/kxsoc.dll" "$sigbefore/engine/kxsoc.cpp" \
+      "$sigbefore/engine/signatures.cpp" "$sigbefore/engine/signature_file.cpp" "$sigbefore/app/exact_path.cpp"
+  fi
+  for engine in badsig:"$build" badsig-before:"$sigbefore"; do
+    mkdir -p "$bench/${engine%%:*}"
+    cp "${engine#*:}/kxsoc.dll" "$bench/${engine%%:*}/"
+    python3 -c 'import sys; sys.stdout.write("Bad | x | 1 | fail | 41\n" * 50000)' >"$bench/${engine%%:*}/kxsoc.sig"
+  done
+  echo "Measuring the logs, $rounds rounds"
+  log cat 'C:\bench\kxlogcat.exe' 'C:\bench\log100.log' NUL >/dev/null
+  i=0
+  while [ $i -lt "$rounds" ]; do
+    cp "$bench/log10.log" "$bench/engine/Logs/ten.log"
+    cp "$bench/log0.log" "$bench/engine/Logs/empty.log"
+    log append ten.log | sed "s/^/log=10MB /" >>"$results"
+    log append empty.log | sed "s/^/log=empty /" >>"$results"
+    log cat 'C:\bench\kxlogcat.exe' 'C:\bench\log100.log' 'C:\bench\cat.out' >>"$results"
+    log cat 'C:\bench\kxlogcat.exe' 'C:\bench\log100.log' NUL >>"$results"
+    for engine in badsig badsig-before; do
+      run scan-engine 'C:\bench\one' "C:\\bench\\$engine" | sed "s/^/sig=$engine /" >>"$results"
+    done
+    i=$((i + 1))
+  done
+  rm -f "$bench/cat.out"
+  python3 - "$results" <<'EOF'
+import statistics, sys
+rows = [dict(part.split("=", 1) for part in line.split()) for line in open(sys.argv[1])]
+def median(key, **match):
+    return statistics.median(float(r[key]) for r in rows if all(r.get(k) == v for k, v in match.items()))
+print()
+print("The logs (median of %d)" % len([r for r in rows if r.get("log") == "10MB"]))
+for into in ("file", "nul"):
+    print("  kxlogcat, 100 MB log into %-4s  %6.2f s  %6.1f MB/s" % (
+        into, median("seconds", mode="cat", into=into), median("mb_per_s", mode="cat", into=into)))
+first, following = median("first_us", log="10MB"), median("next_us", log="10MB")
+print("  first append to a 10 MB log     %8.0f us (the next one %.0f us, the first to an empty log %.0f us)"
+      % (first, following, median("first_us", log="empty")))
+now, before = median("seconds", sig="badsig"), median("seconds", sig="badsig-before")
+print("  first scan, 50,000 bad signature lines: %.3f s, before %.3f s (%.0fx faster)" % (now, before, before / now))
+EOF
+  exit 0
+fi
 
 echo "Measuring large files, $rounds rounds"
 for tree in large worst; do

@@ -1,5 +1,6 @@
 #include "tools/kxlogcat/log_reader.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -14,7 +15,8 @@ namespace {
 constexpr char kLogMagic[8] = {'Q', 'M', 'R', '!', 'L', 'O', 'G', 'S'};
 constexpr size_t kLengthField = 4;
 constexpr uint32_t kMinRecordLength = 8 + kAriaBlockSize;
-constexpr size_t kTimeStampLength = 19;  // "YYYY-MM-DD hh:mm:ss"
+constexpr size_t kTimeStampLength = 19;
+constexpr size_t kWhySize = 256;  // "YYYY-MM-DD hh:mm:ss"
 
 uint32_t ReadLe32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
@@ -64,112 +66,154 @@ std::string JoinCsv(std::initializer_list<std::string> fields) {
     return row;
 }
 
+// What is wrong with a record, into `why` (kWhySize bytes) unless it is null.
+void Explain(char* why, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Explain(char* why, const char* format, ...) {
+    if (!why) return;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(why, kWhySize, format, args);
+    va_end(args);
+}
+
 }  // namespace
 
-LogReader::LogReader(LogRecordSink sink) : sink_(std::move(sink)), need_(sizeof(kLogMagic)) {
+LogReader::LogReader(LogRecordSink sink, LogFaultSink faults) : sink_(std::move(sink)), faults_(std::move(faults)) {
     uint8_t key[32] = {};
     std::memcpy(key, kLogPassPhrase, std::strlen(kLogPassPhrase));
     rounds_ = AriaExpandDecryptKey(key, 256, roundKeys_);
 }
 
 bool LogReader::Feed(const uint8_t* data, size_t size) {
-    while (size > 0 && !fault_.found) {
-        const size_t take = need_ - have_ < size ? need_ - have_ : size;
-        std::memcpy(pending_ + have_, data, take);
-        have_ += take;
+    while (size > 0 && !notLog_) {
+        if (end_ == sizeof(buffer_)) {
+            // Keep only what is not looked at yet: less than one record.
+            std::memmove(buffer_, buffer_ + at_, end_ - at_);
+            base_ += at_;
+            end_ -= at_;
+            at_ = 0;
+        }
+        const size_t take = std::min(sizeof(buffer_) - end_, size);
+        std::memcpy(buffer_ + end_, data, take);
+        end_ += take;
         data += take;
         size -= take;
-        if (have_ == need_) Complete();
+        Walk(false);
     }
-    return !fault_.found;
+    return !notLog_;
 }
 
 bool LogReader::Finish() {
-    if (fault_.found) return false;
-    if (part_ == Part::Header && have_ > 0)
-        Fail(0, "not a log file (%u bytes, shorter than the 8-byte header \"QMR!LOGS\")", static_cast<unsigned>(have_));
-    else if (part_ == Part::Length && have_ > 0)
-        Fail(recordOffset_, "record length field cut short by the end of the file (%u of 4 bytes)",
-             static_cast<unsigned>(have_));
-    else if (part_ == Part::Record)
-        Fail(recordOffset_, "record of L = %u runs past the end of the file (%u of its %u bytes present)",
-             static_cast<unsigned>(need_ - kLengthField), static_cast<unsigned>(have_ - kLengthField),
-             static_cast<unsigned>(need_ - kLengthField));
+    if (!notLog_) Walk(true);
     return !fault_.found;
 }
 
-void LogReader::Complete() {
-    switch (part_) {
-        case Part::Header:
-            if (std::memcmp(pending_, kLogMagic, sizeof(kLogMagic)) != 0) {
-                Fail(0, "not a log file (its first 8 bytes are not \"QMR!LOGS\")");
-                return;
-            }
-            recordOffset_ = sizeof(kLogMagic);
-            break;
-        case Part::Length: {
-            const uint32_t length = ReadLe32(pending_);
-            if (length < kMinRecordLength || (length - 8) % kAriaBlockSize != 0) {
-                Fail(recordOffset_, "record length L = %u is not 8 plus a positive multiple of 16",
-                     static_cast<unsigned>(length));
-            } else if (length > kMaxLogRecordLength) {
-                Fail(recordOffset_, "record length L = %u is larger than any record (at most %u)",
-                     static_cast<unsigned>(length), static_cast<unsigned>(kMaxLogRecordLength));
-            } else {
-                part_ = Part::Record;
-                need_ = kLengthField + length;
-            }
+void LogReader::Walk(bool atEnd) {
+    if (!header_) {
+        if (end_ < sizeof(kLogMagic)) {
+            if (!atEnd || end_ == 0) return;
+            notLog_ = true;
+            char why[128];
+            std::snprintf(why, sizeof(why), "not a log file (%u bytes, shorter than the 8-byte header \"QMR!LOGS\")",
+                          static_cast<unsigned>(end_));
+            fault_ = LogFault{true, 0, 0, why};
+        } else if (std::memcmp(buffer_, kLogMagic, sizeof(kLogMagic)) != 0) {
+            notLog_ = true;
+            fault_ = LogFault{true, 0, 0, "not a log file (its first 8 bytes are not \"QMR!LOGS\")"};
+        }
+        if (notLog_) {
+            if (faults_) faults_(fault_);
             return;
         }
-        case Part::Record:
-            CheckRecord(static_cast<uint32_t>(need_ - kLengthField));
-            if (fault_.found) return;
-            recordOffset_ += need_;
-            break;
+        header_ = true;
+        at_ = sizeof(kLogMagic);
     }
-    part_ = Part::Length;
-    have_ = 0;
-    need_ = kLengthField;
+    char why[kWhySize];
+    while (at_ < end_) {
+        // Inside a damaged stretch only its start is named.
+        const int whole = Check(at_, atEnd, inStretch_ ? nullptr : why);
+        if (whole < 0) return;
+        if (whole == 0) {
+            // Look for the next whole record one byte further on.
+            if (!inStretch_) stretch_ = LogFault{true, base_ + at_, 0, why};
+            inStretch_ = true;
+            ++at_;
+            continue;
+        }
+        const uint32_t length = ReadLe32(buffer_ + at_);
+        EndStretch(base_ + at_);
+        sink_(LogRecord{base_ + at_, plain_, ReadLe32(buffer_ + at_ + 8)});
+        at_ += kLengthField + length;
+    }
+    if (atEnd) EndStretch(base_ + end_);
 }
 
-void LogReader::CheckRecord(uint32_t length) {
-    const uint8_t* record = pending_ + kLengthField;
+void LogReader::EndStretch(uint64_t end) {
+    if (!inStretch_) return;
+    inStretch_ = false;
+    stretch_.length = end - stretch_.offset;
+    if (!fault_.found) fault_ = stretch_;
+    if (faults_) faults_(stretch_);
+}
+
+int LogReader::Check(size_t at, bool atEnd, char* why) {
+    const size_t have = end_ - at;
+    if (have < kLengthField) {
+        if (!atEnd) return -1;
+        Explain(why, "record length field cut short by the end of the file (%u of 4 bytes)",
+                      static_cast<unsigned>(have));
+        return 0;
+    }
+    const uint8_t* record = buffer_ + at + kLengthField;
+    const uint32_t length = ReadLe32(buffer_ + at);
+    if (length < kMinRecordLength || (length - 8) % kAriaBlockSize != 0) {
+        Explain(why, "record length L = %u is not 8 plus a positive multiple of 16",
+                      static_cast<unsigned>(length));
+        return 0;
+    }
+    if (length > kMaxLogRecordLength) {
+        Explain(why, "record length L = %u is larger than any record (at most %u)",
+                      static_cast<unsigned>(length), static_cast<unsigned>(kMaxLogRecordLength));
+        return 0;
+    }
+    if (have < kLengthField + 8) {
+        if (!atEnd) return -1;
+    } else {
+        // The writer makes the smallest ciphertext that holds the text.
+        const uint32_t textLength = ReadLe32(record + 4);
+        const uint32_t cipherLength = length - 8;
+        if (textLength == 0 || textLength > cipherLength || textLength <= cipherLength - kAriaBlockSize) {
+            Explain(why, "plaintext length n = %u does not fit a record of L = %u (L - 8 must be 16 * ceil(n / 16))",
+                          static_cast<unsigned>(textLength), static_cast<unsigned>(length));
+            return 0;
+        }
+    }
+    if (have < kLengthField + length) {
+        if (!atEnd) return -1;
+        Explain(why, "record of L = %u runs past the end of the file (%u of its %u bytes present)",
+                      static_cast<unsigned>(length), static_cast<unsigned>(have - kLengthField),
+                      static_cast<unsigned>(length));
+        return 0;
+    }
     const uint32_t storedCrc = ReadLe32(record);
     const uint32_t textLength = ReadLe32(record + 4);
     const uint32_t cipherLength = length - 8;
-    // The writer makes the smallest ciphertext that holds the text.
-    if (textLength == 0 || textLength > cipherLength || textLength <= cipherLength - kAriaBlockSize) {
-        Fail(recordOffset_, "plaintext length n = %u does not fit a record of L = %u (L - 8 must be 16 * ceil(n / 16))",
-             static_cast<unsigned>(textLength), static_cast<unsigned>(length));
-        return;
-    }
     for (uint32_t i = 0; i < cipherLength; i += kAriaBlockSize)
         AriaCryptBlock(record + 8 + i, rounds_, roundKeys_, plain_ + i);
     const uint32_t crc = Crc32(plain_, textLength);
     if (crc != storedCrc) {
-        Fail(recordOffset_, "CRC mismatch (stored 0x%08X, computed 0x%08X)", static_cast<unsigned>(storedCrc),
-             static_cast<unsigned>(crc));
-        return;
+        Explain(why, "CRC mismatch (stored 0x%08X, computed 0x%08X)",
+                      static_cast<unsigned>(storedCrc), static_cast<unsigned>(crc));
+        return 0;
     }
     // The writer fills the last block up with zeros; the CRC does not cover them.
     for (uint32_t i = textLength; i < cipherLength; ++i) {
         if (plain_[i] != 0) {
-            Fail(recordOffset_, "the last block is not filled up with zeros after the text");
-            return;
+            Explain(why, "the last block is not filled up with zeros after the text");
+            return 0;
         }
     }
-    sink_(LogRecord{recordOffset_, plain_, textLength});
-}
-
-void LogReader::Fail(uint64_t offset, const char* format, ...) {
-    char message[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(message, sizeof(message), format, args);
-    va_end(args);
-    fault_.found = true;
-    fault_.offset = offset;
-    fault_.message = message;
+    return 1;
 }
 
 bool ReadLog(const uint8_t* data, size_t size, const LogRecordSink& sink, LogFault* fault) {
