@@ -86,6 +86,13 @@ struct Icon {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { ::DestroyIcon(h); }
 };
+// A timer of the default timer queue; closing waits for a callback in
+// progress, which may still use what the timer was given.
+struct QueueTimer {
+    using Type = HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ::DeleteTimerQueueTimer(nullptr, h, INVALID_HANDLE_VALUE); }
+};
 }  // namespace traits
 
 using UniqueHandle = UniqueAny<traits::Handle>;  // process, thread, event, mutex
@@ -98,6 +105,7 @@ using UniqueFont = UniqueAny<traits::GdiObject<HFONT>>;
 using UniqueBrush = UniqueAny<traits::GdiObject<HBRUSH>>;
 using UniqueBitmap = UniqueAny<traits::GdiObject<HBITMAP>>;
 using UniqueRegion = UniqueAny<traits::GdiObject<HRGN>>;
+using UniqueQueueTimer = UniqueAny<traits::QueueTimer>;
 using UniqueIcon = UniqueAny<traits::Icon>;
 
 // A DC obtained with GetDC/GetWindowDC, released to its window.

@@ -71,6 +71,10 @@ void TraceLister(const wchar_t* lister, const char* what, unsigned long code) {
              "ModuleLister (%s) %s (%lu): the modules of 64-bit processes are skipped", path, what, code);
 }
 
+// Ends a lister still running when its time is up, which also closes its end
+// of the pipe and so ends a read that waits for it.
+VOID CALLBACK EndLister(PVOID process, BOOLEAN /*timedOut*/) { ::TerminateProcess(process, 1); }
+
 // Runs the lister with its output into a pipe; what it printed, or false
 // (traced) when it cannot be run or ends badly.
 bool RunLister(const wchar_t* lister, std::string* output) {
@@ -95,6 +99,12 @@ bool RunLister(const wchar_t* lister, std::string* output) {
     }
     fw::UniqueHandle process(started.hProcess), thread(started.hThread);
     write.reset();
+    // A lister that hangs with its output open would otherwise hold the pass
+    // in ReadFile for good.
+    fw::UniqueQueueTimer timer;
+    if (!::CreateTimerQueueTimer(timer.put(), nullptr, EndLister, process.get(), kListerTimeoutMs, 0,
+                                 WT_EXECUTEONLYONCE))
+        timer.release();  // nothing was made to delete
     char buffer[65536];
     DWORD got = 0;
     while (::ReadFile(read.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
