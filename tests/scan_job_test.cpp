@@ -7,8 +7,9 @@
 
 #include <cctype>
 #include <cstdio>
-#include <tuple>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "scan/scan_job.h"
@@ -95,6 +96,33 @@ TEST(ScanJobTest, FindingsOncePerFileListedFilesWithTheirSizeAndTimeAndBothThrea
                                                         trailing + " 0 timed"}));
     EXPECT_EQ(full.filesVisited, 5u);
     EXPECT_STREQ(full.targets[0].path, root.File("dir").c_str()) << "the list itself is not changed";
+}
+
+// The run-time's thread start, which StartCure calls, pointed at one that
+// notes the scan state at the moment the thread is asked for.
+using BeginThread = uintptr_t(__cdecl*)(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*);
+#ifdef _WIN64
+extern "C" BeginThread g_beginThread asm("__imp__beginthreadex");
+#else
+extern "C" BeginThread g_beginThread asm("__imp___beginthreadex");
+#endif
+BeginThread g_realBeginThread;
+DWORD g_stateAtStart = 0;
+
+TEST(ScanJobTest, TheCuringStateIsSetBeforeTheCureThreadExists) {
+    DWORD old;
+    ::VirtualProtect(&g_beginThread, sizeof g_beginThread, PAGE_READWRITE, &old);
+    g_realBeginThread = std::exchange(g_beginThread, [](void* security, unsigned stack, unsigned(__stdcall * proc)(void*),
+                                                         void* job, unsigned flags, unsigned* id) {
+        g_stateAtStart = static_cast<ScanJob*>(job)->scanState;
+        return g_realBeginThread(security, stack, proc, job, flags, id);
+    });
+    Recorder recorder;
+    RecordingJob job(&recorder);
+    job.scanState = kStateScanEnded;
+    EXPECT_TRUE(job.StartCure());
+    g_beginThread = g_realBeginThread;
+    EXPECT_EQ(g_stateAtStart, kStateCuring) << "a close before the thread runs must see the pass";
 }
 
 // /PR alone scans the modules, the program's own among them, and not the

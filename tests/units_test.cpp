@@ -867,6 +867,46 @@ TEST(SkinControls, LabelTextProgressShareAndFillButtonTypesColoursAndCaptureAndT
     ::DestroyWindow(host);
 }
 
+// Columns of the first 300 x 20 pixels where `drawn` differs from `background`.
+int InkColumns(const Canvas& drawn, const Canvas& background) {
+    int columns = 0;
+    for (int x = 0; x < 300; ++x) {
+        int y = 0;
+        while (y < 20 && ::GetPixel(drawn.dc.get(), x, y) == ::GetPixel(background.dc.get(), x, y)) ++y;
+        columns += y < 20;
+    }
+    return columns;
+}
+
+// With the styles of kxscan.exe's own template, each label that shows paths
+// or library texts draws "C:\R&D\a.exe" in as many columns as the text drawn
+// without prefix processing: the "&" shows, no letter is underlined.
+TEST(SkinControls, TheWindowsLabelsDrawAnAmpersandAsItIs) {
+    ::InitCommonControls();
+    HMODULE program = ::LoadLibraryExA((kxtest::BuildFolder() + "\\kxscan.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HWND window = ::CreateDialogParamA(program, MAKEINTRESOURCEA(102), nullptr, [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    ASSERT_NE(window, nullptr);
+    const char* path = "C:\\R&D\\a.exe";
+    for (int id : {1012, 1010, 1006}) {
+        ::MoveWindow(::GetDlgItem(window, id), 0, 0, 300, 20, FALSE);
+        SkinLabel label;
+        ASSERT_TRUE(label.Attach(window, id));
+        Canvas background, drawn, expected;
+        label.Paint(background.dc.get());
+        label.SetText(path);
+        label.Paint(drawn.dc.get());
+        ::BitBlt(expected.dc.get(), 0, 0, 300, 20, background.dc.get(), 0, 0, SRCCOPY);
+        ::SelectObject(expected.dc.get(), label.Font());
+        ::SetBkMode(expected.dc.get(), TRANSPARENT);
+        ::SetTextColor(expected.dc.get(), label.LabelColor());
+        RECT area{0, 0, 300, 20};
+        ::DrawTextA(expected.dc.get(), path, -1, &area, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+        EXPECT_EQ(InkColumns(drawn, background), InkColumns(expected, background)) << id;
+    }
+    ::DestroyWindow(window);
+    ::FreeLibrary(program);
+}
+
 // What ShortenToWidth makes of `text` at `width` pixels: "whole", "cut", or
 // what is wrong: no "...", another beginning, a split double-byte character,
 // or (`fits`) a cut that does not fit or is not the longest that does.
