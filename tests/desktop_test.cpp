@@ -48,12 +48,13 @@ struct Picture {
     HDC dc = ::CreateCompatibleDC(nullptr);
 };
 
-// Rows of a 60 x 25 area holding a pixel for which `light` holds.
+// Rows of a 60 x 25 area holding a pixel for which `light` holds, inside
+// the focus mark of a button (2 pixels in from its edge).
 template <typename Light>
 int LightRows(Light light) {
     int rows = 0;
-    for (int y = 0; y < 25; ++y)
-        for (int x = 0; x < 60; ++x)
+    for (int y = 3; y < 22; ++y)
+        for (int x = 3; x < 57; ++x)
             if (light(x, y)) {
                 ++rows;
                 break;
@@ -184,14 +185,11 @@ KX_PROBE(hold_debug_log_lock) {
 
 KX_PROBE(write_debug_line) { return AppendDebugLine((args[0] + "\\Logs").c_str(), "another process") != 0; }
 
-TEST(Desktop, KeysMoveBandPauseAndTheStopQuestionByState) {
+TEST(Desktop, MoveBandPauseAndTheStopQuestionByState) {
     KxscanRun run;
     ASSERT_TRUE(run.Start(kxtest::NumberedFiles(50), "", 150));
     auto scanned = [&] { return run.Lines("ScanVirus ("); };
     ASSERT_TRUE(run.WaitForLines("ScanVirus (", 2));
-    Click(run.window, 300, 150);
-    Shell("xdotool key Escape Return");  // neither key does anything in the window
-    EXPECT_EQ(run.WaitForBox(300), nullptr);
     const POINT band = Drag(run.window, 300, 23), below = Drag(run.window, 300, 24);
     EXPECT_TRUE(band.x == 60 && band.y == 40 && below.x == 0 && below.y == 0);
 
@@ -315,13 +313,14 @@ TEST(Desktop, HiddenModeACureRefusedThroughASwappedFolderOneLeftUncuredAndTheKor
     ::PostMessageA(korean, WM_CLOSE, 0, 0);
 }
 
-// The keyboard alone, after a scan of two infections and a finding that is
-// none (0x1000 alone): the unchecked infection keeps Cure and is recorded
-// as left uncured when the window closes.
+// The keyboard, after a scan of two infections and a finding that is none
+// (0x1000 alone): the unchecked infection keeps Cure and is recorded as
+// left uncured when the window closes.
 TEST(Desktop, KeyboardTabOrderFocusTheListAndACureThatLeavesAnInfection) {
     {
-        KxscanRun none(KxscanRun::kNoEngine);  // its Pause is disabled: no stop of the keyboard
+        KxscanRun none(KxscanRun::kNoEngine);  // Pause is disabled: neither the first focus nor Tab lands on it
         ASSERT_TRUE(none.Start({}));
+        Keys(none.window, "Escape Return");  // neither key does anything in the window
         std::string stops;
         for (int stop = 0; stop < 6; ++stop, Keys(none.window, "Tab")) stops += std::to_string(FocusedId(none.window)) + " ";
         EXPECT_EQ(stops, "1001 1009 1007 1008 1003 1001 ");
@@ -335,20 +334,19 @@ TEST(Desktop, KeyboardTabOrderFocusTheListAndACureThatLeavesAnInfection) {
     ASSERT_TRUE(WaitForCaption(run, 1011, "CURE"));
     EXPECT_EQ(FocusedId(run.window), 1011) << "on Cure";
 
-    // A click on the second row's name selects it; Down and Up move the
-    // selection; Space unchecks the selected row.
+    // Rows c, b, a. A click on b's name selects it; Down and Up move the
+    // selection; Space unchecks b.
     HWND list = ::GetDlgItem(run.window, 1003);
     RECT header;
     ::GetWindowRect(::FindWindowExA(list, nullptr, "SysHeader32", nullptr), &header);
-    POINT top{0, header.bottom};
-    ::ScreenToClient(run.window, &top);
-    Click(run.window, 92, top.y + 18 + 9);
+    auto rowY = [&](int row) { POINT at{0, header.bottom + 18 * row + 9}; return ::ScreenToClient(run.window, &at), static_cast<int>(at.y); };
     auto selected = [&] { return ::SendMessageA(list, LVM_GETNEXTITEM, -1, LVNI_SELECTED); };
     auto checks = [&] {
         std::string marks;
         for (int row = 0; row < 3; ++row) marks += ::SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2) ? "1" : "0";
         return marks;
     };
+    Click(run.window, 92, rowY(1));
     EXPECT_TRUE(selected() == 1 && checks() == "111");
     Keys(run.window, "Down");
     EXPECT_EQ(selected(), 2);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <process.h>
 
 #include <cctype>
 #include <cstdio>
@@ -98,9 +99,9 @@ TEST(ScanJobTest, FindingsOncePerFileListedFilesWithTheirSizeAndTimeAndBothThrea
     EXPECT_STREQ(full.targets[0].path, root.File("dir").c_str()) << "the list itself is not changed";
 }
 
-// The run-time's thread start, which StartCure calls, pointed at one that
+// The run-time's thread start that StartCure calls, pointed at one that
 // notes the scan state at the moment the thread is asked for.
-using BeginThread = uintptr_t(__cdecl*)(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*);
+using BeginThread = decltype(&_beginthreadex);
 #ifdef _WIN64
 extern "C" BeginThread g_beginThread asm("__imp__beginthreadex");
 #else
@@ -112,10 +113,9 @@ DWORD g_stateAtStart = 0;
 TEST(ScanJobTest, TheCuringStateIsSetBeforeTheCureThreadExists) {
     DWORD old;
     ::VirtualProtect(&g_beginThread, sizeof g_beginThread, PAGE_READWRITE, &old);
-    g_realBeginThread = std::exchange(g_beginThread, [](void* security, unsigned stack, unsigned(__stdcall * proc)(void*),
-                                                         void* job, unsigned flags, unsigned* id) {
-        g_stateAtStart = static_cast<ScanJob*>(job)->scanState;
-        return g_realBeginThread(security, stack, proc, job, flags, id);
+    g_realBeginThread = std::exchange(g_beginThread, [](void* security, unsigned stack, _beginthreadex_proc_type proc, void* job,
+                                                         unsigned flags, unsigned* id) {
+        return g_stateAtStart = static_cast<ScanJob*>(job)->scanState, g_realBeginThread(security, stack, proc, job, flags, id);
     });
     Recorder recorder;
     RecordingJob job(&recorder);

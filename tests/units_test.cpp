@@ -870,11 +870,8 @@ TEST(SkinControls, LabelTextProgressShareAndFillButtonTypesColoursAndCaptureAndT
 // Columns of the first 300 x 20 pixels where `drawn` differs from `background`.
 int InkColumns(const Canvas& drawn, const Canvas& background) {
     int columns = 0;
-    for (int x = 0; x < 300; ++x) {
-        int y = 0;
+    for (int x = 0, y = 0; x < 300; ++x, columns += y < 20, y = 0)
         while (y < 20 && ::GetPixel(drawn.dc.get(), x, y) == ::GetPixel(background.dc.get(), x, y)) ++y;
-        columns += y < 20;
-    }
     return columns;
 }
 
@@ -886,25 +883,20 @@ TEST(SkinControls, TheWindowsLabelsDrawAnAmpersandAsItIs) {
     HMODULE program = ::LoadLibraryExA((kxtest::BuildFolder() + "\\kxscan.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HWND window = ::CreateDialogParamA(program, MAKEINTRESOURCEA(102), nullptr, [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
     ASSERT_NE(window, nullptr);
-    const char* path = "C:\\R&D\\a.exe";
     for (int id : {1012, 1010, 1006}) {
         ::MoveWindow(::GetDlgItem(window, id), 0, 0, 300, 20, FALSE);
         SkinLabel label;
         ASSERT_TRUE(label.Attach(window, id));
         Canvas background, drawn, expected;
         label.Paint(background.dc.get());
-        label.SetText(path);
-        label.Paint(drawn.dc.get());
-        ::BitBlt(expected.dc.get(), 0, 0, 300, 20, background.dc.get(), 0, 0, SRCCOPY);
-        ::SelectObject(expected.dc.get(), label.Font());
-        ::SetBkMode(expected.dc.get(), TRANSPARENT);
-        ::SetTextColor(expected.dc.get(), label.LabelColor());
+        label.SetText("C:\\R&D\\a.exe"), label.Paint(drawn.dc.get());
+        HDC dc = expected.dc.get();
+        ::BitBlt(dc, 0, 0, 300, 20, background.dc.get(), 0, 0, SRCCOPY), ::SelectObject(dc, label.Font()), ::SetBkMode(dc, TRANSPARENT);
         RECT area{0, 0, 300, 20};
-        ::DrawTextA(expected.dc.get(), path, -1, &area, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+        ::DrawTextA(dc, label.Text(), -1, &area, DT_WORDBREAK | DT_NOPREFIX);
         EXPECT_EQ(InkColumns(drawn, background), InkColumns(expected, background)) << id;
     }
     ::DestroyWindow(window);
-    ::FreeLibrary(program);
 }
 
 // What ShortenToWidth makes of `text` at `width` pixels: "whole", "cut", or
