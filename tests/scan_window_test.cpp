@@ -63,7 +63,8 @@ TEST(ScanWindowLayout, ControlsTextsShapeAndTheUntitledTitleLine) {
     EXPECT_NE(::WindowFromPoint({frame.left, frame.top}), window);
     EXPECT_EQ(::GetAncestor(::WindowFromPoint({frame.left + 297, frame.top + 40}), GA_ROOT), window);
 
-    // Without an engine there is no scan to ask about: a close request closes.
+    // Without an engine there is no scan to ask about: a close request closes
+    // (the keys: Desktop.Keyboard...).
     ::PostMessageA(window, WM_CLOSE, 0, 0);
     EXPECT_TRUE(run.Ended());
 
@@ -72,9 +73,6 @@ TEST(ScanWindowLayout, ControlsTextsShapeAndTheUntitledTitleLine) {
     run.install.Write("locale\\default.lib", "[SCANNER]\r\nPAUSE=P\r\n");
     ASSERT_TRUE(run.Start({}));
     EXPECT_EQ(run.Text(1012), " - ");
-    kxtest::ClickButton(run.window, 1011);  // the pause button has nothing to hold
-    kxtest::ClickButton(run.window, 1001);
-    EXPECT_TRUE(run.Ended());
 }
 
 TEST(ProgressRefresh, ElapsedPercentPositionAndSlowFiles) {

@@ -56,7 +56,8 @@ void ScanWindow::RefreshProgress() {
         char status[1024];
         std::snprintf(status, sizeof(status), "%s | %s", clock, current);
         file_.SetText(status);
-        if (DWORD ticks = slowFile_.Tick(current, job_.Held())) WriteRegDword(HKEY_LOCAL_MACHINE, kDelaysKey, current, ticks);
+        if (DWORD ticks = slowFile_.Tick(current, job_.Held()))
+            WriteRegDword(HKEY_LOCAL_MACHINE, kDelaysKey, current, ticks);
     }
     if (job_.progressFrozen) return;
 
