@@ -875,13 +875,15 @@ int InkColumns(const Canvas& drawn, const Canvas& background) {
     return columns;
 }
 
+INT_PTR CALLBACK PlainDialog(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
 // With the styles of kxscan.exe's own template, each label that shows paths
 // or library texts draws "C:\R&D\a.exe" in as many columns as the text drawn
 // without prefix processing: the "&" shows, no letter is underlined.
 TEST(SkinControls, TheWindowsLabelsDrawAnAmpersandAsItIs) {
     ::InitCommonControls();
     HMODULE program = ::LoadLibraryExA((kxtest::BuildFolder() + "\\kxscan.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    HWND window = ::CreateDialogParamA(program, MAKEINTRESOURCEA(102), nullptr, [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    HWND window = ::CreateDialogParamA(program, MAKEINTRESOURCEA(102), nullptr, PlainDialog, 0);
     ASSERT_NE(window, nullptr);
     for (int id : {1012, 1010, 1006}) {
         ::MoveWindow(::GetDlgItem(window, id), 0, 0, 300, 20, FALSE);
