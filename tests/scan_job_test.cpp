@@ -1,6 +1,6 @@
 // The scan job without a window: findings passed on once per file, listed
-// files, and both threads over their targets; and kxscan.exe's scan of the
-// system areas.
+// files, both threads over their targets and the start of a cure pass; and
+// kxscan.exe's scan of the system areas.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -45,7 +45,18 @@ struct RecordingJob : ScanJob {
     }
 };
 
-TEST(ScanJobTest, FindingsOncePerFileListedFilesWithTheirSizeAndTimeAndBothThreadsOverTheirTargets) {
+// The run-time's thread start that StartCure calls, pointed at one that
+// notes the scan state at the moment the thread is asked for.
+using BeginThread = decltype(&_beginthreadex);
+#ifdef _WIN64
+extern "C" BeginThread g_beginThread asm("__imp__beginthreadex");
+#else
+extern "C" BeginThread g_beginThread asm("__imp___beginthreadex");
+#endif
+BeginThread g_realBeginThread;
+DWORD g_stateAtStart = 0;
+
+TEST(ScanJobTest, FindingsOncePerFileListedFilesBothThreadsOverTheirTargetsAndTheCuringStateBeforeItsThread) {
     kxtest::TempInstallDir root(false);
     Recorder recorder;
     RecordingJob job(&recorder);
@@ -97,32 +108,18 @@ TEST(ScanJobTest, FindingsOncePerFileListedFilesWithTheirSizeAndTimeAndBothThrea
                                                         trailing + " 0 timed"}));
     EXPECT_EQ(full.filesVisited, 5u);
     EXPECT_STREQ(full.targets[0].path, root.File("dir").c_str()) << "the list itself is not changed";
-}
 
-// The run-time's thread start that StartCure calls, pointed at one that
-// notes the scan state at the moment the thread is asked for.
-using BeginThread = decltype(&_beginthreadex);
-#ifdef _WIN64
-extern "C" BeginThread g_beginThread asm("__imp__beginthreadex");
-#else
-extern "C" BeginThread g_beginThread asm("__imp___beginthreadex");
-#endif
-BeginThread g_realBeginThread;
-DWORD g_stateAtStart = 0;
-
-TEST(ScanJobTest, TheCuringStateIsSetBeforeTheCureThreadExists) {
     DWORD old;
     ::VirtualProtect(&g_beginThread, sizeof g_beginThread, PAGE_READWRITE, &old);
     g_realBeginThread = std::exchange(g_beginThread, [](void* security, unsigned stack, _beginthreadex_proc_type proc, void* job,
                                                          unsigned flags, unsigned* id) {
         return g_stateAtStart = static_cast<ScanJob*>(job)->scanState, g_realBeginThread(security, stack, proc, job, flags, id);
     });
-    Recorder recorder;
-    RecordingJob job(&recorder);
-    job.scanState = kStateScanEnded;
-    EXPECT_TRUE(job.StartCure());
+    RecordingJob curing(&recorder);
+    curing.scanState = kStateScanEnded;
+    EXPECT_TRUE(curing.StartCure());
     g_beginThread = g_realBeginThread;
-    EXPECT_EQ(g_stateAtStart, kStateCuring) << "a close before the thread runs must see the pass";
+    EXPECT_EQ(g_stateAtStart, kStateCuring) << "a close before the cure thread runs must see the pass";
 }
 
 // /PR alone scans the modules, the program's own among them, and not the

@@ -867,14 +867,6 @@ TEST(SkinControls, LabelTextProgressShareAndFillButtonTypesColoursAndCaptureAndT
     ::DestroyWindow(host);
 }
 
-// Columns of the first 300 x 20 pixels where `drawn` differs from `background`.
-int InkColumns(const Canvas& drawn, const Canvas& background) {
-    int columns = 0;
-    for (int x = 0, y = 0; x < 300; ++x, columns += y < 20, y = 0)
-        while (y < 20 && ::GetPixel(drawn.dc.get(), x, y) == ::GetPixel(background.dc.get(), x, y)) ++y;
-    return columns;
-}
-
 INT_PTR CALLBACK PlainDialog(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 // With the styles of kxscan.exe's own template, each label that shows paths
@@ -885,6 +877,12 @@ TEST(SkinControls, TheWindowsLabelsDrawAnAmpersandAsItIs) {
     HMODULE program = ::LoadLibraryExA((kxtest::BuildFolder() + "\\kxscan.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     HWND window = ::CreateDialogParamA(program, MAKEINTRESOURCEA(102), nullptr, PlainDialog, 0);
     ASSERT_NE(window, nullptr);
+    auto inkColumns = [](const Canvas& drawn, const Canvas& background) {  // where the first 300 x 20 pixels differ
+        int columns = 0;
+        for (int x = 0, y = 0; x < 300; ++x, columns += y < 20, y = 0)
+            while (y < 20 && ::GetPixel(drawn.dc.get(), x, y) == ::GetPixel(background.dc.get(), x, y)) ++y;
+        return columns;
+    };
     for (int id : {1012, 1010, 1006}) {
         ::MoveWindow(::GetDlgItem(window, id), 0, 0, 300, 20, FALSE);
         SkinLabel label;
@@ -896,7 +894,7 @@ TEST(SkinControls, TheWindowsLabelsDrawAnAmpersandAsItIs) {
         ::BitBlt(dc, 0, 0, 300, 20, background.dc.get(), 0, 0, SRCCOPY), ::SelectObject(dc, label.Font()), ::SetBkMode(dc, TRANSPARENT);
         RECT area{0, 0, 300, 20};
         ::DrawTextA(dc, label.Text(), -1, &area, DT_WORDBREAK | DT_NOPREFIX);
-        EXPECT_EQ(InkColumns(drawn, background), InkColumns(expected, background)) << id;
+        EXPECT_EQ(inkColumns(drawn, background), inkColumns(expected, background)) << id;
     }
     ::DestroyWindow(window);
 }
