@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "scan/scan_job.h"
@@ -109,10 +108,8 @@ TEST(ScanJobTest, FindingsOncePerFileListedFilesBothThreadsOverTheirTargetsAndTh
     EXPECT_EQ(full.filesVisited, 5u);
     EXPECT_STREQ(full.targets[0].path, root.File("dir").c_str()) << "the list itself is not changed";
 
-    DWORD old;
-    ::VirtualProtect(&g_beginThread, sizeof g_beginThread, PAGE_READWRITE, &old);
-    g_realBeginThread = std::exchange(g_beginThread, [](void* security, unsigned stack, _beginthreadex_proc_type proc, void* job,
-                                                         unsigned flags, unsigned* id) {
+    g_realBeginThread = kxtest::PointImportAt(g_beginThread, +[](void* security, unsigned stack, _beginthreadex_proc_type proc,
+                                                                 void* job, unsigned flags, unsigned* id) {
         return g_stateAtStart = static_cast<ScanJob*>(job)->scanState, g_realBeginThread(security, stack, proc, job, flags, id);
     });
     RecordingJob curing(&recorder);
