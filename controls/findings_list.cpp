@@ -124,6 +124,10 @@ void FindingsHeader::Draw(HDC dc) {
             if (images_)
                 ::ImageList_Draw(images_, selectAll_ == 1 ? kGlyphTicked : kGlyphEmpty, dc, rect.left + p + 3,
                                  rect.bottom - p - 15, ILD_TRANSPARENT);
+            if (KeyboardOnBox()) {
+                RECT mark{rect.left + p + 2, rect.bottom - p - 16, rect.left + p + 20, rect.bottom - p + 2};
+                ::DrawFocusRect(dc, &mark);
+            }
             text.left += 20;
         }
         Line(dc, rect.right, rect.top, rect.right, rect.bottom);
@@ -131,6 +135,11 @@ void FindingsHeader::Draw(HDC dc) {
         text.top = 2;
         ::DrawTextA(dc, title, -1, &text, kHeaderFormat);
     }
+}
+
+bool FindingsHeader::KeyboardOnBox() const {
+    HWND list = ::GetParent(Handle());
+    return ::GetFocus() == list && ::SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0;
 }
 
 void FindingsHeader::Paint() {
@@ -329,9 +338,7 @@ void FindingsList::DrawItem(const DRAWITEMSTRUCT& draw) {
     ::SetBkColor(dc, back);
     ::SetTextColor(dc, selected ? kSelectedText : kRowText);
 
-    int fillLeft = bounds.left + (rowImages_ ? 23 : 12);
-    const int firstWidth = static_cast<int>(::SendMessageA(list, LVM_GETCOLUMNWIDTH, 0, 0));
-    if (fillLeft > firstWidth) fillLeft = firstWidth;
+    const int fillLeft = FillLeft(bounds);
     RECT fill = {fillLeft, bounds.top, bounds.right, bounds.bottom};
     ::ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &fill, "", 0, nullptr);
 
@@ -361,6 +368,12 @@ void FindingsList::DrawItem(const DRAWITEMSTRUCT& draw) {
     Line(dc, bounds.left, bounds.top, bounds.right, bounds.top);
 }
 
+int FindingsList::FillLeft(const RECT& bounds) const {
+    const int left = bounds.left + (rowImages_ ? 23 : 12);
+    const int firstWidth = static_cast<int>(::SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, 0, 0));
+    return left > firstWidth ? firstWidth : left;
+}
+
 void FindingsList::OnLeftButtonDown(WPARAM wParam, LPARAM lParam) {
     HWND list = Handle();
     if (Count() == 0) return;
@@ -372,24 +385,62 @@ void FindingsList::OnLeftButtonDown(WPARAM wParam, LPARAM lParam) {
     if (hit.flags == LVHT_NOWHERE) return;
 
     if (hit.iItem >= 0) {
+        RECT bounds{};
+        bounds.left = LVIR_BOUNDS;
+        ::SendMessageA(list, LVM_GETITEMRECT, hit.iItem, reinterpret_cast<LPARAM>(&bounds));
         // Read before the default press: on the check area it toggles the row
         // itself, and the group must still change exactly once.
         const bool wasChecked = IsChecked(hit.iItem);
         Default(WM_LBUTTONDOWN, wParam, lParam);
-        if (IsGroupHead(hit.iItem)) CheckGroup(hit.iItem, !wasChecked);
+        if (hit.pt.x < FillLeft(bounds) && IsGroupHead(hit.iItem)) CheckGroup(hit.iItem, !wasChecked);
     }
     header_.SetHeaderChecked(AllChecked());
     ::InvalidateRect(header_.Handle(), nullptr, TRUE);
 }
 
+void FindingsList::OnKeyDown(WPARAM key, LPARAM flags) {
+    const int selected = static_cast<int>(::SendMessageA(Handle(), LVM_GETNEXTITEM, -1, LVNI_SELECTED));
+    if (key == VK_SPACE && selected >= 0)
+        ToggleGroupOf(selected);
+    else if (key == VK_SPACE)
+        ToggleAll();
+    else if (key == VK_UP && selected == 0)
+        Select(-1);
+    else if (key == VK_DOWN && selected < 0 && Count() > 0)
+        Select(0);
+    else
+        Default(WM_KEYDOWN, key, flags);
+    // The header's focus mark follows the selection.
+    ::InvalidateRect(header_.Handle(), nullptr, FALSE);
+}
+
+void FindingsList::ToggleGroupOf(int row) {
+    while (row > 0 && !IsGroupHead(row)) --row;
+    if (!IsGroupHead(row)) return;
+    CheckGroup(row, !IsChecked(row));
+    header_.SetHeaderChecked(AllChecked());
+}
+
+void FindingsList::ToggleAll() {
+    if (Count() == 0) return;
+    const bool check = !header_.HeaderChecked();
+    header_.SetHeaderChecked(check);
+    CheckAll(check);
+    ::InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void FindingsList::Select(int row) {
+    LVITEMA item{};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = row < 0 ? 0 : item.stateMask;
+    ::SendMessageA(Handle(), LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
+    if (row >= 0) ::SendMessageA(Handle(), LVM_ENSUREVISIBLE, row, FALSE);
+}
+
 LRESULT FindingsList::OnColumnClick(const NMLISTVIEW& click) {
     if (Count() == 0) return 0;
-    if (click.iSubItem == 0) {
-        const bool check = !header_.HeaderChecked();
-        header_.SetHeaderChecked(check);
-        CheckAll(check);
-        ::InvalidateRect(header_.Handle(), nullptr, FALSE);
-    }
+    if (click.iSubItem == 0) ToggleAll();
+    ::InvalidateRect(header_.Handle(), nullptr, FALSE);
     ::InvalidateRect(Handle(), nullptr, FALSE);
     return 0;
 }
@@ -399,6 +450,16 @@ LRESULT FindingsList::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONDOWN:
         OnLeftButtonDown(wParam, lParam);
         return 0;
+    case WM_KEYDOWN:
+        OnKeyDown(wParam, lParam);
+        return 0;
+    case WM_CHAR:
+        // A blank toggles (above); the list must not search for it.
+        return wParam == ' ' ? 0 : Default(message, wParam, lParam);
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        ::InvalidateRect(header_.Handle(), nullptr, FALSE);
+        return Default(message, wParam, lParam);
     case WM_NOTIFY: {
         const auto* header = reinterpret_cast<const NMHEADERA*>(lParam);
         // The hidden code column must stay zero wide.

@@ -1,6 +1,9 @@
 // The owner-drawn findings list of the scan window and its column header with
 // the select-all box. A row with a name is a group head; the rows without a
-// name below it belong to its group and follow its check.
+// name below it belong to its group and follow its check. A press on a row's
+// box, or Space on the selected row, toggles its group; a press elsewhere
+// selects the row. With no row selected the keyboard is on the header's box:
+// Up from the top row goes there, Down comes back, Space toggles it.
 #pragma once
 
 #include <windows.h>
@@ -60,6 +63,8 @@ protected:
 
 private:
     void Paint();
+    // The list has the keyboard and no row is selected: Space is for the box.
+    bool KeyboardOnBox() const;
 
     HIMAGELIST images_ = nullptr;  // lent by the list
     int selectAll_ = 0;
@@ -105,7 +110,14 @@ protected:
 
 private:
     void OnLeftButtonDown(WPARAM wParam, LPARAM lParam);
+    void OnKeyDown(WPARAM key, LPARAM flags);
     LRESULT OnColumnClick(const NMLISTVIEW& click);
+    // Left edge of a row's text; left of it lies the row's box.
+    int FillLeft(const RECT& bounds) const;
+    void ToggleGroupOf(int row);
+    void ToggleAll();
+    // Selects and focuses `row`, or with -1 no row.
+    void Select(int row);
 
     UniqueImageList rowImages_;
     UniqueImageList headerImages_;

@@ -261,6 +261,14 @@ void SkinButton::DrawItem(const DRAWITEMSTRUCT& item) {
     if (icons_[IconIn].icon) DrawIcon(dc, item.rcItem, text[0] != '\0', &caption);
     if (bitmaps_[BitmapNormal].bitmap) DrawStateBitmap(dc, item.rcItem);
     if (text[0] != '\0') DrawCaption(dc, text, caption);
+    // Where the keyboard is, unless the system hides the mark until a key is used.
+    if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) {
+        RECT mark = item.rcItem;
+        ::InflateRect(&mark, -2, -2);
+        ::SetTextColor(dc, RGB(0, 0, 0));
+        ::SetBkColor(dc, RGB(255, 255, 255));
+        ::DrawFocusRect(dc, &mark);
+    }
 }
 
 void SkinButton::DrawIcon(HDC dc, const RECT& item, bool hasCaption, RECT* caption) const {

@@ -1,6 +1,7 @@
 // Owner-drawn push button or check box: up to four state bitmaps or three
-// icons with a caption over them, a hover state kept with the mouse capture,
-// a hand cursor and an (empty) tooltip.
+// icons with a caption over them, a dotted focus mark while it has the
+// keyboard, a hover state kept with the mouse capture, a hand cursor and an
+// (empty) tooltip. Space presses it, as any button.
 #pragma once
 
 #include <windows.h>

@@ -23,7 +23,6 @@ CureOutcomeCodes CureOutcomeOf(LONG result) {
 
 unsigned __stdcall CureThread(void* argument) {
     ScanJob& job = *static_cast<ScanJob*>(argument);
-    job.scanState = kStateCuring;
     ScanReports* owner = job.owner;
     const int rows = owner ? owner->CureRowCount() : 0;
     for (int row = 0; row < rows; ++row) {

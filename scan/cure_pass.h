@@ -18,7 +18,7 @@ struct CureOutcomeCodes {
 // Bit 0x0008 is tested first, then 0x0200; anything else is a failure.
 CureOutcomeCodes CureOutcomeOf(LONG result);
 
-// Thread procedure; the argument is the ScanJob. Sets the scan state to
-// curing, stops between findings once the job's cure-stop flag is set (and
-// clears it), and tells the owner when it ends. Returns 0.
+// Thread procedure; the argument is the ScanJob, already in the curing state
+// (StartCure sets it). Stops between findings once the job's cure-stop flag
+// is set (and clears it), and tells the owner when it ends. Returns 0.
 unsigned __stdcall CureThread(void* argument);

@@ -23,6 +23,7 @@ constexpr DWORD kCountLookPauseMs = 16;
 constexpr DWORD kScanThreadDelayMs = 1000;
 
 void SetProgressRange(ScanJob& job, DWORD maximum) {
+    // The owner checks the flag again on its own thread, where it is set.
     if (job.progressFrozen || !job.owner) return;
     job.owner->ProgressRange(maximum);
 }
@@ -148,7 +149,11 @@ bool ScanJob::StartScanThread() {
 
 bool ScanJob::StartCure() {
     if (CureRunning() || !engine.scanFile) return false;
+    // Curing before the thread exists: a close on the owner's thread must
+    // never take the pass's first row for one left uncured.
+    const DWORD before = scanState.exchange(kStateCuring);
     cureThread = fw::StartWorkerThread(CureThread, this);
+    if (!cureThread.handle) scanState = before;
     return static_cast<bool>(cureThread.handle);
 }
 

@@ -78,8 +78,9 @@ public:
     // when it cannot start or no engine is bound.
     bool StartScanThread();
     bool ScanThreadStarted() const { return scanThreadStarted_; }
-    // Starts a cure pass over the owner's findings; false while one runs,
-    // without an engine, or when the thread cannot start.
+    // Sets the curing state and starts a cure pass over the owner's findings;
+    // false (the state unchanged) while one runs, without an engine, or when
+    // the thread cannot start.
     bool StartCure();
     bool CureRunning() const;
 
@@ -88,6 +89,7 @@ public:
     void Hold();
     void Release();
     void Cancel();
+    bool Held() const { return held_; }
     // For the walkers, between files: waits while held; false once cancelled.
     bool Proceed();
 

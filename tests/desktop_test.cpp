@@ -48,12 +48,13 @@ struct Picture {
     HDC dc = ::CreateCompatibleDC(nullptr);
 };
 
-// Rows of a 60 x 25 area holding a pixel for which `light` holds.
+// Rows of a 60 x 25 area holding a pixel for which `light` holds, inside
+// the focus mark of a button (2 pixels in from its edge).
 template <typename Light>
 int LightRows(Light light) {
     int rows = 0;
-    for (int y = 0; y < 25; ++y)
-        for (int x = 0; x < 60; ++x)
+    for (int y = 3; y < 22; ++y)
+        for (int x = 3; x < 57; ++x)
             if (light(x, y)) {
                 ++rows;
                 break;
@@ -104,18 +105,31 @@ void Click(HWND window, int x, int y) {
     Shell("xdotool mousemove " + std::to_string(at.x) + " " + std::to_string(at.y) + " click 1");
 }
 
+// Real keys of the X server (xdotool key names) to a window of the program:
+// the visible X window at its place gets the input focus first.
+void Keys(HWND window, const std::string& keys) {
+    RECT place;
+    ::GetWindowRect(window, &place);
+    Shell("for w in $(xdotool search --onlyvisible --class kxscan); do eval $(xdotool getwindowgeometry --shell $w); "
+          "[ $X = " + std::to_string(place.left) + " ] && [ $Y = " + std::to_string(place.top) +
+          " ] && xdotool windowfocus $w && sleep 0.2 && xdotool key --delay 150 " + keys + "; done");
+    ::Sleep(300);
+}
+
 // Answers the window's open message box with a real key (y or n).
 bool AnswerBox(const KxscanRun& run, const char* key) {
     HWND box = run.WaitForBox();
     if (!box) return false;
     ::Sleep(300);
-    RECT place;
-    ::GetWindowRect(box, &place);
-    // The box is the visible window of the program at that place.
-    Shell("for w in $(xdotool search --onlyvisible --class kxscan); do eval $(xdotool getwindowgeometry --shell $w); "
-          "[ $X = " + std::to_string(place.left) + " ] && [ $Y = " + std::to_string(place.top) +
-          " ] && xdotool windowfocus $w && sleep 0.2 && xdotool key " + key + "; done");
+    Keys(box, key);
     return kxtest::Until([&] { return !::IsWindow(box); }, 2000);
+}
+
+// The control of the window that has the keyboard focus.
+int FocusedId(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info) ? ::GetDlgCtrlID(info.hwndFocus) : 0;
 }
 
 bool WaitForCaption(const KxscanRun& run, int id, const char* key) { return run.WaitForText(id, ScannerText(key), 5000); }
@@ -170,14 +184,11 @@ KX_PROBE(hold_debug_log_lock) {
 
 KX_PROBE(write_debug_line) { return AppendDebugLine((args[0] + "\\Logs").c_str(), "another process") != 0; }
 
-TEST(Desktop, KeysMoveBandPauseAndTheStopQuestionByState) {
+TEST(Desktop, MoveBandPauseAndTheStopQuestionByState) {
     KxscanRun run;
     ASSERT_TRUE(run.Start(kxtest::NumberedFiles(50), "", 150));
     auto scanned = [&] { return run.Lines("ScanVirus ("); };
     ASSERT_TRUE(run.WaitForLines("ScanVirus (", 2));
-    Click(run.window, 300, 150);
-    Shell("xdotool key Escape Return");  // neither key does anything in the window
-    EXPECT_EQ(run.WaitForBox(300), nullptr);
     const POINT band = Drag(run.window, 300, 23), below = Drag(run.window, 300, 24);
     EXPECT_TRUE(band.x == 60 && band.y == 40 && below.x == 0 && below.y == 0);
 
@@ -222,8 +233,6 @@ TEST(Desktop, KeysMoveBandPauseAndTheStopQuestionByState) {
     EXPECT_TRUE(::IsWindowVisible(run.window)) << "the window stays after a confirmed stop";
     std::string lastScan;
     EXPECT_FALSE(kxtest::RegGetString("SOFTWARE\\Tarnwick Systems\\Korvex\\Events\\status", "LastScan", &lastScan));
-    Click(run.window, 561, 11);  // no findings: a close closes
-    EXPECT_TRUE(run.Ended());
 }
 
 // Six findings: through a target named by a folder link, through a target
@@ -299,4 +308,53 @@ TEST(Desktop, HiddenModeACureRefusedThroughASwappedFolderOneLeftUncuredAndTheKor
     kxtest::Until([&] { return !(shown = Shell("xdotool search --onlyvisible --name '^Korvex [^S]' getwindowname")).empty(); }, 5000);
     EXPECT_EQ(shown, "Korvex \xea\xb2\x80\xec\x82\xac\n") << "the X server shows the same title";
     ::PostMessageA(korean, WM_CLOSE, 0, 0);
+}
+
+// The keyboard, after a scan of two infections and a finding that is none
+// (0x1000 alone): the unchecked infection keeps Cure and is recorded as
+// left uncured when the window closes.
+TEST(Desktop, KeyboardTabOrderFocusTheListAndACureThatLeavesAnInfection) {
+    {
+        KxscanRun none(KxscanRun::kNoEngine);  // Pause is disabled: neither the first focus nor Tab lands on it
+        ASSERT_TRUE(none.Start({}));
+        Keys(none.window, "Escape Return");  // neither key does anything in the window
+        std::string stops;
+        for (int stop = 0; stop < 6; ++stop, Keys(none.window, "Tab")) stops += std::to_string(FocusedId(none.window)) + " ";
+        EXPECT_EQ(stops, "1001 1009 1007 1008 1003 1001 ");
+        Keys(none.window, "shift+Tab space");
+        EXPECT_TRUE(none.Ended()) << "back to Finish, and Space presses it";
+    }
+    KxscanRun run(KxscanRun::kStandIn, {"Test.Infected | 0 | 1 | repair | 494e464543544544",
+                                        "Test.Note | 0 | 0x1000 | repair | " + kxtest::Hex("KXT:NOTE", 8)});
+    ASSERT_TRUE(run.Start({{"a.txt", "INFECTED"}, {"b.txt", "INFECTED"}, {"c.txt", "KXT:NOTE"}}, "", 300));
+    EXPECT_EQ(FocusedId(run.window), 1011) << "on Pause";
+    ASSERT_TRUE(WaitForCaption(run, 1011, "CURE"));
+    EXPECT_EQ(FocusedId(run.window), 1011) << "on Cure";
+
+    // Rows c, b, a. A click on b's name selects it; Down and Up move the
+    // selection; Space unchecks b.
+    HWND list = ::GetDlgItem(run.window, 1003);
+    RECT header;
+    ::GetWindowRect(::FindWindowExA(list, nullptr, "SysHeader32", nullptr), &header);
+    auto rowY = [&](int row) { POINT at{0, header.bottom + 18 * row + 9}; return ::ScreenToClient(run.window, &at), static_cast<int>(at.y); };
+    auto selected = [&] { return ::SendMessageA(list, LVM_GETNEXTITEM, -1, LVNI_SELECTED); };
+    auto checks = [&] { std::string marks; for (int row : {0, 1, 2}) marks += ::SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2) ? "1" : "0"; return marks; };
+    Click(run.window, 92, rowY(1));
+    EXPECT_TRUE(selected() == 1 && checks() == "111");
+    Keys(run.window, "Down");
+    EXPECT_EQ(selected(), 2);
+    Keys(run.window, "Up space");
+    EXPECT_TRUE(selected() == 1 && checks() == "101") << checks();
+
+    Keys(run.window, "Tab space");  // Cure: the pass disables it, and the keyboard goes on to Cancel
+    EXPECT_TRUE(kxtest::Until([&] { return FocusedId(run.window) == 1001; }, 2000));
+    EXPECT_TRUE(run.WaitForLines("VirusCure (", 2));
+    ::Sleep(500);
+    EXPECT_EQ(run.Text(1001), ScannerText("CANCEL")) << "an infection is left: not finished";
+    Click(run.window, 561, 11);
+    ASSERT_TRUE(AnswerBox(run, "y"));
+    ASSERT_TRUE(run.Ended());
+    const std::string log = run.Log("virus.log");
+    EXPECT_NE(log.find("b.txt|0|2"), std::string::npos) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
 }

@@ -1,14 +1,15 @@
 // The scan job without a window: findings passed on once per file, listed
-// files, and both threads over their targets; and kxscan.exe's scan of the
-// system areas.
+// files, both threads over their targets and the start of a cure pass; and
+// kxscan.exe's scan of the system areas.
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <process.h>
 
 #include <cctype>
 #include <cstdio>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "scan/scan_job.h"
@@ -43,7 +44,18 @@ struct RecordingJob : ScanJob {
     }
 };
 
-TEST(ScanJobTest, FindingsOncePerFileListedFilesWithTheirSizeAndTimeAndBothThreadsOverTheirTargets) {
+// The run-time's thread start that StartCure calls, pointed at one that
+// notes the scan state at the moment the thread is asked for.
+using BeginThread = decltype(&_beginthreadex);
+#ifdef _WIN64
+extern "C" BeginThread g_beginThread asm("__imp__beginthreadex");
+#else
+extern "C" BeginThread g_beginThread asm("__imp___beginthreadex");
+#endif
+BeginThread g_realBeginThread;
+DWORD g_stateAtStart = 0;
+
+TEST(ScanJobTest, FindingsOncePerFileListedFilesBothThreadsOverTheirTargetsAndTheCuringStateBeforeItsThread) {
     kxtest::TempInstallDir root(false);
     Recorder recorder;
     RecordingJob job(&recorder);
@@ -95,6 +107,16 @@ TEST(ScanJobTest, FindingsOncePerFileListedFilesWithTheirSizeAndTimeAndBothThrea
                                                         trailing + " 0 timed"}));
     EXPECT_EQ(full.filesVisited, 5u);
     EXPECT_STREQ(full.targets[0].path, root.File("dir").c_str()) << "the list itself is not changed";
+
+    g_realBeginThread = kxtest::PointImportAt(g_beginThread, +[](void* security, unsigned stack, _beginthreadex_proc_type proc,
+                                                                 void* job, unsigned flags, unsigned* id) {
+        return g_stateAtStart = static_cast<ScanJob*>(job)->scanState, g_realBeginThread(security, stack, proc, job, flags, id);
+    });
+    RecordingJob curing(&recorder);
+    curing.scanState = kStateScanEnded;
+    EXPECT_TRUE(curing.StartCure());
+    g_beginThread = g_realBeginThread;
+    EXPECT_EQ(g_stateAtStart, kStateCuring) << "a close before the cure thread runs must see the pass";
 }
 
 // /PR alone scans the modules, the program's own among them, and not the

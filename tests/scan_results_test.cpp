@@ -54,6 +54,8 @@ TEST(ScanResults, RowsByKindThenOnePassWithEveryOutcomeAndTheLogs) {
                   row("ADWARE", "a.txt", ScannerText("AdSpyware"), "16", true)}));
     EXPECT_NE(run.Text(1010).find("7 files scanned, 4 threats"), std::string::npos) << run.Text(1010);
     EXPECT_EQ(run.Text(1005), "100%");
+    ::SendMessageA(run.window, WM_APP + 6, 0, 30000);  // a count's range that arrives after the end
+    EXPECT_EQ(::SendDlgItemMessageA(run.window, 1002, PBM_GETRANGE, FALSE, 0), 4) << "the end's range stays";
     EXPECT_EQ(run.Lines("ScanVirus (" + run.Data("b.txt") + ") (8)") + run.Lines("CheckScan (1) (5) (Test.ADWARE)"), 2);
     std::string lastScan;
     EXPECT_TRUE(kxtest::RegGetString(kStatus, "LastScan", &lastScan));

@@ -893,6 +893,38 @@ TEST(SkinControls, LabelTextProgressShareAndFillButtonTypesColoursAndCaptureAndT
     ::DestroyWindow(host);
 }
 
+INT_PTR CALLBACK PlainDialog(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+// With the styles of kxscan.exe's own template, each label that shows paths
+// or library texts draws "C:\R&D\a.exe" in as many columns as the text drawn
+// without prefix processing: the "&" shows, no letter is underlined.
+TEST(SkinControls, TheWindowsLabelsDrawAnAmpersandAsItIs) {
+    ::InitCommonControls();
+    HMODULE program = ::LoadLibraryExA((kxtest::BuildFolder() + "\\kxscan.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HWND window = ::CreateDialogParamA(program, MAKEINTRESOURCEA(102), nullptr, PlainDialog, 0);
+    ASSERT_NE(window, nullptr);
+    auto inkColumns = [](const Canvas& drawn, const Canvas& background) {  // where the first 300 x 20 pixels differ
+        int columns = 0;
+        for (int x = 0, y = 0; x < 300; ++x, columns += y < 20, y = 0)
+            while (y < 20 && ::GetPixel(drawn.dc.get(), x, y) == ::GetPixel(background.dc.get(), x, y)) ++y;
+        return columns;
+    };
+    for (int id : {1012, 1010, 1006}) {
+        ::MoveWindow(::GetDlgItem(window, id), 0, 0, 300, 20, FALSE);
+        SkinLabel label;
+        ASSERT_TRUE(label.Attach(window, id));
+        Canvas background, drawn, expected;
+        label.Paint(background.dc.get());
+        label.SetText("C:\\R&D\\a.exe"), label.Paint(drawn.dc.get());
+        HDC dc = expected.dc.get();
+        ::BitBlt(dc, 0, 0, 300, 20, background.dc.get(), 0, 0, SRCCOPY), ::SelectObject(dc, label.Font()), ::SetBkMode(dc, TRANSPARENT);
+        RECT area{0, 0, 300, 20};
+        ::DrawTextA(dc, label.Text(), -1, &area, DT_WORDBREAK | DT_NOPREFIX);
+        EXPECT_EQ(inkColumns(drawn, background), inkColumns(expected, background)) << id;
+    }
+    ::DestroyWindow(window);
+}
+
 // What ShortenToWidth makes of `text` at `width` pixels: "whole", "cut", or
 // what is wrong: no "...", another beginning, a split double-byte character,
 // or (`fits`) a cut that does not fit or is not the longest that does.

@@ -35,6 +35,7 @@ void ScanWindow::StartCurePass() {
     }
     job_.cureStop = 0;
     ::EnableWindow(pause_.Handle(), FALSE);
+    KeepFocus(pause_.Handle());
     if (!job_.StartCure()) ::EnableWindow(pause_.Handle(), TRUE);
 }
 
@@ -97,7 +98,13 @@ void ScanWindow::ShowCureOutcome(int row, LONG result) {
     state.state = INDEXTOSTATEIMAGEMASK(1);
     ::SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
 
-    ++cured_;
+    // Only infections count towards the end, each once however often its
+    // row is cured again.
+    if (row >= 0 && static_cast<size_t>(row) < marks_.size()) {
+        FindingMark& mark = marks_[marks_.size() - 1 - static_cast<size_t>(row)];
+        if (mark.infection && !mark.handled) ++cured_;
+        mark.handled = true;
+    }
     const DWORD remaining = infections_ - cured_;
     ::SendMessageA(progressBar_.Handle(), PBM_SETPOS, remaining, 0);
     char text[16] = {};
@@ -126,5 +133,6 @@ void ScanWindow::OnCureEnded() {
     }
     if (infections_ > cured_) return;
     ::ShowWindow(pause_.Handle(), SW_HIDE);
+    KeepFocus(pause_.Handle());
     SetCaption(cancel_, "FINISH");
 }

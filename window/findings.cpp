@@ -80,6 +80,7 @@ void ScanWindow::AddFinding(LONG result, LONG kind, const char* name, const char
     }
     char state[260];
     BuildStateText(category, suffix, state, sizeof(state));
+    marks_.push_back({(result & kInfectionBits) != 0, false});
 
     // The newest finding shows first.
     findings_.SetItem(0, 0, name);

@@ -34,12 +34,13 @@ ProgressView ComputeProgress(const ProgressInputs& inputs, ProgressState* state)
     return view;
 }
 
-DWORD SlowFileWatch::Tick(const char* current) {
+DWORD SlowFileWatch::Tick(const char* current, bool held) {
     if (std::strcmp(current, lastSeen_) != 0) {
         std::snprintf(lastSeen_, sizeof(lastSeen_), "%s", current);
         ticks_ = 0;
         return 0;
     }
+    if (held) return 0;
     const DWORD record = ticks_ > kSlowFileTicks ? ticks_ : 0;
     ++ticks_;
     return record;
@@ -55,7 +56,8 @@ void ScanWindow::RefreshProgress() {
         char status[1024];
         std::snprintf(status, sizeof(status), "%s | %s", clock, current);
         file_.SetText(status);
-        if (DWORD ticks = slowFile_.Tick(current)) WriteRegDword(HKEY_LOCAL_MACHINE, kDelaysKey, current, ticks);
+        if (DWORD ticks = slowFile_.Tick(current, job_.Held()))
+            WriteRegDword(HKEY_LOCAL_MACHINE, kDelaysKey, current, ticks);
     }
     if (job_.progressFrozen) return;
 

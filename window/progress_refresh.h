@@ -38,8 +38,9 @@ ProgressView ComputeProgress(const ProgressInputs& inputs, ProgressState* state)
 class SlowFileWatch {
 public:
     // The number to record for `current` under the Delays key on this tick
-    // (65 on the 67th tick in a row, then 66, ...), or 0 for nothing.
-    DWORD Tick(const char* current);
+    // (65 on the 67th tick in a row, then 66, ...), or 0 for nothing. Ticks
+    // while the scan is `held` do not count: the file is not being scanned.
+    DWORD Tick(const char* current, bool held);
 
 private:
     char lastSeen_[520] = {};

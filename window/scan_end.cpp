@@ -122,8 +122,10 @@ void ScanWindow::OnScanEnded() {
         ::ShowWindow(pause_.Handle(), SW_SHOW);
         pauseMode_ = 0;
         SetCaption(cancel_, "CANCEL");
+        FocusOn(pause_.Handle());
     } else {
         ::ShowWindow(pause_.Handle(), SW_HIDE);
+        KeepFocus(pause_.Handle());
         SetCaption(cancel_, "FINISH");
         job_.scanState = kStateFinished;
     }
@@ -140,14 +142,18 @@ void ScanWindow::OnScanEnded() {
     }
 }
 
+void ScanWindow::ShowEngineFailure() {
+    ::KillTimer(Handle(), kRefreshTimer);
+    char text[260];
+    GetLocalText("SCANNER", "ENGININITFAILED", text, sizeof(text));
+    file_.SetText(text);
+    SetCaption(cancel_, "FINISH");
+    job_.scanState = kStateFinished;
+}
+
 void ScanWindow::OnEngineResult(WPARAM started) {
     if (started == 0) {
-        ::KillTimer(Handle(), kRefreshTimer);
-        char text[260];
-        GetLocalText("SCANNER", "ENGININITFAILED", text, sizeof(text));
-        file_.SetText(text);
-        SetCaption(cancel_, "FINISH");
-        job_.scanState = kStateFinished;
+        ShowEngineFailure();
         return;
     }
     // A scan runs once per window: never a second ScanThread over the list.

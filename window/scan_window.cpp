@@ -65,12 +65,29 @@ BOOL ScanWindow::OnInitDialog() {
     background_.reset(::CreateSolidBrush(RGB(215, 240, 240)));
     LayoutControls();
     if (!StartScan() && ProcessOptions().hiddenWindow) ::SendMessageA(window, WM_CLOSE, 0, 0);
-    return TRUE;
+    // Not the first tab stop (the list): Space at once would pause the scan.
+    FocusOn(pause_.Handle());
+    return FALSE;
+}
+
+void ScanWindow::FocusOn(HWND control) {
+    const LONG style = ::GetWindowLongA(control, GWL_STYLE);
+    if ((style & WS_DISABLED) || !(style & WS_VISIBLE)) control = ::GetNextDlgTabItem(Handle(), control, FALSE);
+    if (control) ::SendMessageA(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+}
+
+void ScanWindow::KeepFocus(HWND control) {
+    // Disabling may leave the focus nowhere, hiding on the window itself.
+    HWND focus = ::GetFocus();
+    if (!focus || focus == control || focus == Handle()) FocusOn(control);
 }
 
 int ScanWindow::StartScan() {
     switch (job_.StartCounting()) {
     case ScanJob::Start::kNoEngine:
+        // Nothing to pause; only the way out stays.
+        ShowEngineFailure();
+        ::EnableWindow(pause_.Handle(), FALSE);
         return 0;
     case ScanJob::Start::kAlreadyRunning:
         EndDialog(IDCANCEL);
@@ -90,7 +107,7 @@ int ScanWindow::StartScan() {
 }
 
 void ScanWindow::ProgressRange(DWORD maximum) {
-    if (HWND window = reportTo_) ::SendDlgItemMessageA(window, IDC_PROGRESS, PBM_SETRANGE32, 0, maximum);
+    if (HWND window = reportTo_) ::SendMessageA(window, kMsgProgressRange, 0, maximum);
 }
 
 void ScanWindow::Finding(LONG result, LONG kind, const char* name, const char* path) {
@@ -191,6 +208,12 @@ INT_PTR ScanWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             AddFinding(report.result, report.kind, report.name, report.path);
         }
         Answer(1);
+        return TRUE;
+    case kMsgProgressRange:
+        // Decided here, where the end freezes the progress: a count that
+        // ends with the scan never leaves its range beside the end's.
+        if (!job_.progressFrozen) ::SendMessageA(progressBar_.Handle(), PBM_SETRANGE32, 0, lParam);
+        Answer(0);
         return TRUE;
     case kMsgScanEnded:
         if (!closing_) OnScanEnded();

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <vector>
 
 #include "controls/findings_list.h"
 #include "controls/skin_button.h"
@@ -32,6 +33,7 @@ constexpr UINT kMsgEngineResult = WM_USER + 103;
 constexpr UINT kMsgCureEnded = WM_USER + 104;
 constexpr UINT kMsgFinding = WM_APP + 1;
 constexpr UINT kMsgCureRestart = WM_APP + 5;
+constexpr UINT kMsgProgressRange = WM_APP + 6;
 
 constexpr UINT_PTR kRefreshTimer = 1000;
 constexpr UINT kRefreshPeriodMs = 168;
@@ -91,6 +93,13 @@ private:
     bool OnCureMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* answer);
     void ShowCureOutcome(int row, LONG result);
     void StartCurePass();
+    void ShowEngineFailure();
+
+    // The keyboard focus goes to `control`, or on to the next control that
+    // can take it when `control` is disabled or hidden. KeepFocus, after
+    // `control` was disabled or hidden, does so when the focus was on it.
+    void FocusOn(HWND control);
+    void KeepFocus(HWND control);
 
     void OnCloseCommand(CloseSource source);
     void AskToStop();
@@ -110,7 +119,14 @@ private:
     DWORD paused_ = 0;
     DWORD statusLine_ = 0;
     DWORD infections_ = 0;
-    DWORD cured_ = 0;
+    DWORD cured_ = 0;  // infections that a cure pass has handled, each once
+    // Per finding, in the order found (the first is the bottom row): whether
+    // it is an infection, and whether a pass has handled it.
+    struct FindingMark {
+        bool infection;
+        bool handled;
+    };
+    std::vector<FindingMark> marks_;
     bool closing_ = false;
     bool restartCure_ = false;   // a declined close restarts the cure once the stopping pass has ended
     bool leaveUncured_ = false;  // a close confirmed during a pass records what is left uncured
