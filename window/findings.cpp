@@ -52,6 +52,25 @@ const char* CodeText(int code) {
     }
 }
 
+// A text of section SCANNER, read from the library once: each read is a
+// read of the library file, about 0.1-0.5 ms under Wine.
+const char* LibraryText(const char* key) {
+    struct Cached {
+        const char* key;
+        bool read;
+        char text[260];
+    };
+    static Cached cache[] = {{"AdSpyware", false, {}},   {"InjureProgram", false, {}}, {"HackingTool", false, {}},
+                             {"Virus", false, {}},       {"IncurableZip", false, {}}};
+    for (Cached& entry : cache) {
+        if (std::strcmp(entry.key, key) != 0) continue;
+        if (!entry.read) GetLocalText("SCANNER", key, entry.text, sizeof(entry.text));
+        entry.read = true;
+        return entry.text;
+    }
+    return "";
+}
+
 }  // namespace
 
 void BuildStateText(const char* category, const char* suffix, char* out, size_t size) {
@@ -71,12 +90,12 @@ void BuildStateText(const char* category, const char* suffix, char* out, size_t 
 
 void ScanWindow::AddFinding(LONG result, LONG kind, const char* name, const char* path) {
     if (result == 0 || result == -1 || !(result & (kInfectionBits | kIncurableBit))) return;
-    char category[260] = {};
-    char suffix[260] = {};
+    const char* category = "";
+    const char* suffix = "";
     if (result & kInfectionBits) {
         ++infections_;
-        GetLocalText("SCANNER", CategoryKey(kind), category, sizeof(category));
-        if (result & kIncurableBit) GetLocalText("SCANNER", "IncurableZip", suffix, sizeof(suffix));
+        category = LibraryText(CategoryKey(kind));
+        if (result & kIncurableBit) suffix = LibraryText("IncurableZip");
     }
     char state[260];
     BuildStateText(category, suffix, state, sizeof(state));
@@ -88,5 +107,19 @@ void ScanWindow::AddFinding(LONG result, LONG kind, const char* name, const char
     findings_.SetItem(0, 3, CodeText(kCodeUncuredRow));
     findings_.CheckGroup(0, true);
     findings_.Header().SetHeaderChecked(true);
-    ::InvalidateRect(findings_.Header().Handle(), nullptr, TRUE);
+}
+
+void ScanWindow::ListReportedFindings() {
+    {
+        std::lock_guard<std::mutex> lock(reportedLock_);
+        listing_.swap(reported_);
+    }
+    if (listing_.empty()) return;
+    // One layout and one repaint of the list for the whole batch.
+    HWND list = findings_.Handle();
+    ::SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    for (const FindingReport& report : listing_) AddFinding(report.result, report.kind, report.name, report.path);
+    listing_.clear();
+    ::SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    ::RedrawWindow(list, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }

@@ -14,6 +14,8 @@
 
 #include <atomic>
 #include <ctime>
+#include <mutex>
+#include <vector>
 
 #include "controls/findings_list.h"
 #include "controls/skin_button.h"
@@ -25,7 +27,8 @@
 #include "window/progress_refresh.h"
 
 // Messages of the window. Other components of the product rely on the
-// WM_USER numbers; the finding report is the window's own.
+// WM_USER numbers; the findings message (ScanThread waiting until a full
+// batch of findings is listed) is the window's own.
 constexpr UINT kMsgScanEnded = WM_USER + 101;
 constexpr UINT kMsgCountingDone = WM_USER + 102;
 constexpr UINT kMsgEngineResult = WM_USER + 103;
@@ -85,6 +88,7 @@ private:
 
     // Window-thread handlers of the reports and of WM_USER+101..104.
     void AddFinding(LONG result, LONG kind, const char* name, const char* path);
+    void ListReportedFindings();
     void OnScanEnded();
     void OnEngineResult(WPARAM started);
     void OnCureEnded();
@@ -114,6 +118,22 @@ private:
     bool closing_ = false;
     bool restartCure_ = false;   // a declined close restarts the cure once the stopping pass has ended
     bool leaveUncured_ = false;  // a close confirmed during a pass records what is left uncured
+
+    // Findings that ScanThread reported and the window has not listed yet,
+    // oldest first. The window lists them on its timer's tick, all in one
+    // batch: under Wine a message to the window thread and back costs about
+    // a millisecond, and an insertion into a list that redraws lays out the
+    // list and its scroll bar again, some milliseconds more; a finding cost
+    // 30 ms this way. ScanThread waits only when a batch is full.
+    struct FindingReport {
+        LONG result;
+        LONG kind;
+        char name[260];
+        char path[520];
+    };
+    std::mutex reportedLock_;
+    std::vector<FindingReport> reported_;
+    std::vector<FindingReport> listing_;  // the window thread's, between two batches
 
     fw::UniqueBrush background_;
     fw::UniqueBitmap skin_;
