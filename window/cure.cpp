@@ -35,7 +35,11 @@ void ScanWindow::StartCurePass() {
     }
     job_.cureStop = 0;
     ::EnableWindow(pause_.Handle(), FALSE);
-    if (!job_.StartCure()) ::EnableWindow(pause_.Handle(), TRUE);
+    if (!job_.StartCure()) {
+        ::EnableWindow(pause_.Handle(), TRUE);
+        return;
+    }
+    ::SetTimer(Handle(), kCureRefreshTimer, kRefreshPeriodMs, nullptr);
 }
 
 int ScanWindow::CureRowCount() {
@@ -86,36 +90,54 @@ void ScanWindow::ShowCureOutcome(int row, LONG result) {
     HWND list = findings_.Handle();
     findings_.SetCureResult(row, CureOutcomeOf(result).row);
     // Past the sixth row the list follows the pass.
-    if (row > 5) {
-        RECT first{};
-        first.left = LVIR_BOUNDS;
-        ::SendMessageA(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
-        ::SendMessageA(list, LVM_SCROLL, 0, first.bottom - first.top);
-    }
+    if (row > 5) ++cureScrollRows_;
     LVITEMA state{};
     state.stateMask = LVIS_STATEIMAGEMASK;
     state.state = INDEXTOSTATEIMAGEMASK(1);
     ::SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+    // The row is painted with the others on the next tick.
+    cureRowsChanged_ = true;
+    ::ValidateRect(list, nullptr);
 
     ++cured_;
     const DWORD remaining = infections_ - cured_;
-    ::SendMessageA(progressBar_.Handle(), PBM_SETPOS, remaining, 0);
-    char text[16] = {};
-    if (remaining != 0 && remaining <= infections_) {
-        std::snprintf(text, sizeof(text), "%u%%",
-                      static_cast<unsigned>(static_cast<unsigned long long>(remaining) * 100 / infections_));
-    } else {
+    if (remaining == 0 || remaining > infections_) {
         // Every infection handled: the bar shows full, the header box empty.
         progressBar_.SetActive(true);
         ::SendMessageA(progressBar_.Handle(), PBM_SETRANGE32, 0, 1);
         ::SendMessageA(progressBar_.Handle(), PBM_SETPOS, 1, 0);
         findings_.Header().SetHeaderChecked(false);
         ::InvalidateRect(findings_.Header().Handle(), nullptr, TRUE);
+        percent_.SetText("");
     }
+}
+
+// The pass's tick: the scroll, the count-down of the bar and the percentage,
+// and one repaint of the rows that changed since the last tick.
+void ScanWindow::ShowCureProgress() {
+    HWND list = findings_.Handle();
+    if (cureScrollRows_ > 0) {
+        RECT first{};
+        first.left = LVIR_BOUNDS;
+        ::SendMessageA(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+        ::SendMessageA(list, LVM_SCROLL, 0, cureScrollRows_ * (first.bottom - first.top));
+        cureScrollRows_ = 0;
+    }
+    if (cureRowsChanged_) ::InvalidateRect(list, nullptr, TRUE);
+    cureRowsChanged_ = false;
+
+    const DWORD remaining = infections_ - cured_;
+    if (remaining == 0 || remaining > infections_) return;
+    ::SendMessageA(progressBar_.Handle(), PBM_SETPOS, remaining, 0);
+    char text[16];
+    std::snprintf(text, sizeof(text), "%u%%",
+                  static_cast<unsigned>(static_cast<unsigned long long>(remaining) * 100 / infections_));
     percent_.SetText(text);
 }
 
 void ScanWindow::OnCureEnded() {
+    ::KillTimer(Handle(), kCureRefreshTimer);
+    ShowCureProgress();
     ::InvalidateRect(findings_.Handle(), nullptr, FALSE);
     ::EnableWindow(pause_.Handle(), TRUE);
     job_.scanState = kStateFinished;

@@ -52,25 +52,6 @@ const char* CodeText(int code) {
     }
 }
 
-// A text of section SCANNER, read from the library once: each read is a
-// read of the library file, about 0.1-0.5 ms under Wine.
-const char* LibraryText(const char* key) {
-    struct Cached {
-        const char* key;
-        bool read;
-        char text[260];
-    };
-    static Cached cache[] = {{"AdSpyware", false, {}},   {"InjureProgram", false, {}}, {"HackingTool", false, {}},
-                             {"Virus", false, {}},       {"IncurableZip", false, {}}};
-    for (Cached& entry : cache) {
-        if (std::strcmp(entry.key, key) != 0) continue;
-        if (!entry.read) GetLocalText("SCANNER", key, entry.text, sizeof(entry.text));
-        entry.read = true;
-        return entry.text;
-    }
-    return "";
-}
-
 }  // namespace
 
 void BuildStateText(const char* category, const char* suffix, char* out, size_t size) {
@@ -94,8 +75,8 @@ void ScanWindow::AddFinding(LONG result, LONG kind, const char* name, const char
     const char* suffix = "";
     if (result & kInfectionBits) {
         ++infections_;
-        category = LibraryText(CategoryKey(kind));
-        if (result & kIncurableBit) suffix = LibraryText("IncurableZip");
+        category = CachedLocalText("SCANNER", CategoryKey(kind));
+        if (result & kIncurableBit) suffix = CachedLocalText("SCANNER", "IncurableZip");
     }
     char state[260];
     BuildStateText(category, suffix, state, sizeof(state));

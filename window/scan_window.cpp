@@ -169,6 +169,10 @@ INT_PTR ScanWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         ::SendMessageA(Handle(), WM_SYSCOMMAND, kMoveByCaption, 0);
         return TRUE;
     case WM_TIMER:
+        if (wParam == kCureRefreshTimer) {
+            ShowCureProgress();
+            break;
+        }
         ListReportedFindings();
         RefreshProgress();
         break;
