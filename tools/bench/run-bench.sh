@@ -320,13 +320,13 @@ def median(values):
     values = list(values)
     return statistics.median(values) if values else None
 
-def seconds(mode, findings, before=False, key="seconds"):
+def seconds(mode, findings, before=False, key="whole_seconds"):
     return median(float(r[key]) for r in rows if r.get("mode") == mode and r.get("findings") == findings
                   and bool(r.get("before")) == before)
 
 if seconds("window-scan", "e1000") is not None:
     print()
-    print("Findings through the kxscan.exe window (median of %d), seconds from the window's showing to the summary"
+    print("Findings through the kxscan.exe window (median of %d), seconds from the process's start to the summary"
           % len([r for r in rows if r.get("mode") == "window-scan" and r.get("findings") == "e1000"
                  and not r.get("before")]))
     print("  %-7s %9s %9s %7s %12s" % ("files", "clean", "EICAR", "ratio", "ms/finding"))
