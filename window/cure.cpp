@@ -16,7 +16,6 @@ namespace {
 // Messages from the cure thread to the window's thread.
 constexpr UINT kMsgCureRowCount = WM_APP + 2;
 constexpr UINT kMsgCureFinding = WM_APP + 3;
-constexpr UINT kMsgCureOutcome = WM_APP + 4;
 
 struct FindingRequest {
     int row;
@@ -54,19 +53,27 @@ bool ScanWindow::CureFinding(int row, char (&name)[260], char (&path)[520]) {
 }
 
 void ScanWindow::CureOutcome(int row, LONG result) {
-    if (HWND window = reportTo_) ::SendMessageA(window, kMsgCureOutcome, row, result);
+    if (reportTo_) cureReport_ = {row, result, true};
 }
 
 void ScanWindow::CureEnded() {
     if (HWND window = reportTo_) ::SendMessageA(window, kMsgCureEnded, 0, 0);
 }
 
-bool ScanWindow::OnCureMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* answer) {
+// Also while the window closes: what is left uncured is told by the rows.
+void ScanWindow::ShowReportedOutcome() {
+    if (!cureReport_.due) return;
+    cureReport_.due = false;
+    ShowCureOutcome(cureReport_.row, cureReport_.result);
+}
+
+bool ScanWindow::OnCureMessage(UINT message, WPARAM, LPARAM lParam, LRESULT* answer) {
     switch (message) {
     case kMsgCureRowCount:
         *answer = closing_ ? 0 : findings_.Count();
         return true;
     case kMsgCureFinding: {
+        ShowReportedOutcome();
         auto& request = *reinterpret_cast<FindingRequest*>(lParam);
         char code[260];
         findings_.GetItem(request.row, 3, code, sizeof(code));
@@ -77,11 +84,6 @@ bool ScanWindow::OnCureMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         }
         return true;
     }
-    case kMsgCureOutcome:
-        // Also while the window closes: what is left uncured is told by the rows.
-        ShowCureOutcome(static_cast<int>(wParam), static_cast<LONG>(lParam));
-        *answer = 0;
-        return true;
     }
     return false;
 }

@@ -214,6 +214,7 @@ INT_PTR ScanWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         Answer(0);
         return TRUE;
     case kMsgCureEnded:
+        ShowReportedOutcome();
         if (!closing_) OnCureEnded();
         Answer(0);
         return TRUE;

@@ -143,6 +143,18 @@ private:
     // 3 ms and 0.4 ms), and the pass waited for both on every row.
     int cureScrollRows_ = 0;
     bool cureRowsChanged_ = false;
+    // The outcome CureThread reported last, shown in its row when the pass's
+    // next message (its next row, or its end) reaches the window: a message
+    // to the window thread and back costs about half a millisecond under
+    // Wine, and each row made two. Written by CureThread before that message,
+    // read by the window thread while it answers it.
+    struct CureReport {
+        int row;
+        LONG result;
+        bool due;
+    };
+    CureReport cureReport_{};
+    void ShowReportedOutcome();
 
     fw::UniqueBrush background_;
     fw::UniqueBitmap skin_;
