@@ -95,6 +95,7 @@ private:
     void OnCureEnded();
     bool OnCureMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* answer);
     void ShowCureOutcome(int row, LONG result);
+    void ShowReportedOutcome();
     void ShowCureProgress();
     void StartCurePass();
 
@@ -154,7 +155,6 @@ private:
         bool due;
     };
     CureReport cureReport_{};
-    void ShowReportedOutcome();
 
     fw::UniqueBrush background_;
     fw::UniqueBitmap skin_;
