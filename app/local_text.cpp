@@ -1,6 +1,8 @@
 #include "app/local_text.h"
 
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 
 #include "app/ansi_text.h"
 #include "app/install_paths.h"
@@ -60,6 +62,32 @@ int GetLocalText(const char* section, const char* key, char* buffer, DWORD size)
     }
     ConvertLineBreaksIn(buffer, AnsiLeadBytes());
     return 1;
+}
+
+const char* CachedLocalText(const char* section, const char* key) {
+    struct Cached {
+        char section[64];
+        char key[64];
+        char text[260];
+    };
+    static Cached cache[32];
+    static size_t used = 0;
+    static std::mutex lock;
+    if (!section || !key) return "";
+    std::lock_guard<std::mutex> guard(lock);
+    for (size_t i = 0; i < used; ++i)
+        if (std::strcmp(cache[i].section, section) == 0 && std::strcmp(cache[i].key, key) == 0) return cache[i].text;
+    const bool fits = std::strlen(section) < sizeof(cache[0].section) && std::strlen(key) < sizeof(cache[0].key);
+    if (used == sizeof(cache) / sizeof(cache[0]) || !fits) {
+        thread_local char uncached[260];
+        GetLocalText(section, key, uncached, sizeof(uncached));
+        return uncached;
+    }
+    Cached& entry = cache[used++];
+    std::snprintf(entry.section, sizeof(entry.section), "%s", section);
+    std::snprintf(entry.key, sizeof(entry.key), "%s", key);
+    GetLocalText(section, key, entry.text, sizeof(entry.text));
+    return entry.text;
 }
 
 int GetUiLanguage(char* buffer, size_t size) {

@@ -300,10 +300,8 @@ void FindingsList::SetCureResult(int row, int code) {
     }
     char number[16];
     wsprintfA(number, "%d", code);
-    char state[260];
-    GetLocalText("SCANNER", key, state, sizeof(state));
     SetItem(row, kCodeColumn, number);
-    SetItem(row, 2, state);
+    SetItem(row, 2, CachedLocalText("SCANNER", key));
     RefreshRow(row);
 }
 

@@ -1,23 +1,23 @@
 #include "framework/control.h"
 
-#include <commctrl.h>
-
 namespace fw {
-
-namespace {
-constexpr UINT_PTR kSubclassId = 0x6b78;  // identifies our subclass among others on the control
-// Marks a bound control, so the dialog knows which children take reflected messages.
-constexpr const char* kBoundProperty = "kx.Control";
-}
 
 Control::~Control() { Detach(); }
 
 bool Control::Attach(HWND dialog, int id) {
     Detach();
     HWND window = ::GetDlgItem(dialog, id);
-    if (!window || !::SetWindowSubclass(window, SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this)))
+    // The system's controls leave GWLP_USERDATA to their users.
+    if (!window || ::GetWindowLongPtrW(window, GWLP_USERDATA) != 0) return false;
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    // Set through the W call, the procedure sees messages as the class's own
+    // procedure does.
+    classProc_ = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Control::WindowProc)));
+    if (!classProc_) {
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         return false;
-    ::SetPropA(window, kBoundProperty, this);
+    }
     window_ = window;
     id_ = id;
     return true;
@@ -25,20 +25,22 @@ bool Control::Attach(HWND dialog, int id) {
 
 void Control::Detach() {
     if (window_) {
-        ::RemoveWindowSubclass(window_, SubclassProc, kSubclassId);
-        ::RemovePropA(window_, kBoundProperty);
+        ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(classProc_));
+        ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     }
     window_ = nullptr;
+    classProc_ = nullptr;
 }
 
 LRESULT Control::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) { return Default(message, wParam, lParam); }
 
 LRESULT Control::Default(UINT message, WPARAM wParam, LPARAM lParam) {
-    return ::DefSubclassProc(window_, message, wParam, lParam);
+    return ::CallWindowProcW(classProc_, window_, message, wParam, lParam);
 }
 
-LRESULT CALLBACK Control::SubclassProc(HWND, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
-    auto* self = reinterpret_cast<Control*>(data);
+LRESULT CALLBACK Control::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<Control*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         LRESULT result = self->Default(message, wParam, lParam);
         self->Detach();
@@ -48,7 +50,8 @@ LRESULT CALLBACK Control::SubclassProc(HWND, UINT message, WPARAM wParam, LPARAM
 }
 
 bool ReflectToControl(HWND child, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-    if (!child || !::GetPropA(child, kBoundProperty)) return false;
+    if (!child || ::GetWindowLongPtrW(child, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(&Control::WindowProc))
+        return false;
     *result = ::SendMessageA(child, kReflectBase + message, wParam, lParam);
     return true;
 }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "tests/support/kxscan_run.h"
@@ -161,6 +162,52 @@ TEST(ScanResults, LongStatusLineCureStopsRestartsAndAClosedWindowWaitsForItsPass
     const std::string log = run.Log("virus.log");
     EXPECT_NE(log.find("deep_end.txt|1|2"), std::string::npos) << log;
     EXPECT_EQ(log.find("|0|2"), std::string::npos) << log;
+}
+
+// More findings than one batch holds, with the window's thread stopped for a
+// while: the scan waits rather than queue without end; every finding is then
+// listed, newest first, and a pass cures them all with the list following it.
+TEST(ScanResults, ABatchFullOfFindingsHoldsTheScanAndThousandsAreListedAndCuredInOrder) {
+    KxscanRun run;
+    const int count = 1100;
+    ASSERT_TRUE(run.Start(kxtest::NumberedFiles(count, count), "", 1));
+    HANDLE thread = ::OpenThread(THREAD_SUSPEND_RESUME, FALSE, ::GetWindowThreadProcessId(run.window, nullptr));
+    ASSERT_NE(thread, nullptr);
+    ::SuspendThread(thread);
+    // ScanVirus is logged before a finding is reported, CheckScan after.
+    EXPECT_TRUE(run.WaitForLines("CheckScan (", 1023));
+    int reported = 0;
+    EXPECT_TRUE(kxtest::Until([&] { return std::exchange(reported, run.Lines("CheckScan (")) == reported; }, 5000));
+    ::Sleep(1000);
+    EXPECT_EQ(run.Lines("CheckScan ("), reported) << "the scan waits for the window";
+    EXPECT_EQ(run.Lines("ScanVirus ("), reported + 1);
+    ::ResumeThread(thread);
+    ::CloseHandle(thread);
+
+    ASSERT_TRUE(run.WaitForText(1011, ScannerText("CURE"), 30000));
+    std::vector<std::string> names;
+    for (const auto& file : kxtest::NumberedFiles(count, count)) names.push_back(file.first);
+    std::sort(names.begin(), names.end());  // the walk's order
+    HWND list = ::GetDlgItem(run.window, 1003);
+    ASSERT_EQ(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), count);
+    for (int row = 0; row < count; ++row) {
+        LVITEMA item{};
+        item.iSubItem = 1;
+        char path[520] = {};
+        RemoteListCall(list, LVM_GETITEMTEXTA, row, &item, path);
+        ASSERT_EQ(std::string(path), run.Data(names[count - 1 - row])) << row;
+    }
+
+    kxtest::ClickButton(run.window, 1011);
+    ASSERT_TRUE(run.WaitForText(1001, ScannerText("FINISH"), 60000));
+    EXPECT_EQ(run.Text(1005), "");
+    const auto top = ::SendMessageA(list, LVM_GETTOPINDEX, 0, 0);
+    EXPECT_GE(top + ::SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0), count) << "the last row cured is in view";
+    std::string log = run.Log("virus.log");
+    log.erase(std::remove(log.begin(), log.end(), '\r'), log.end());
+    size_t cured = 0;
+    for (size_t at = log.find("|1|2\n"); at != std::string::npos; at = log.find("|1|2\n", at + 1)) ++cured;
+    EXPECT_EQ(cured, static_cast<size_t>(count));
 }
 
 // Each run also hands over to the updater by ExecuteUpdate as the window closes.

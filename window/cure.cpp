@@ -16,7 +16,6 @@ namespace {
 // Messages from the cure thread to the window's thread.
 constexpr UINT kMsgCureRowCount = WM_APP + 2;
 constexpr UINT kMsgCureFinding = WM_APP + 3;
-constexpr UINT kMsgCureOutcome = WM_APP + 4;
 
 struct FindingRequest {
     int row;
@@ -36,7 +35,11 @@ void ScanWindow::StartCurePass() {
     job_.cureStop = 0;
     ::EnableWindow(pause_.Handle(), FALSE);
     KeepFocus(pause_.Handle());
-    if (!job_.StartCure()) ::EnableWindow(pause_.Handle(), TRUE);
+    if (!job_.StartCure()) {
+        ::EnableWindow(pause_.Handle(), TRUE);
+        return;
+    }
+    ::SetTimer(Handle(), kCureRefreshTimer, kRefreshPeriodMs, nullptr);
 }
 
 int ScanWindow::CureRowCount() {
@@ -51,19 +54,27 @@ bool ScanWindow::CureFinding(int row, char (&name)[260], char (&path)[520]) {
 }
 
 void ScanWindow::CureOutcome(int row, LONG result) {
-    if (HWND window = reportTo_) ::SendMessageA(window, kMsgCureOutcome, row, result);
+    if (reportTo_) cureReport_ = {row, result, true};
 }
 
 void ScanWindow::CureEnded() {
     if (HWND window = reportTo_) ::SendMessageA(window, kMsgCureEnded, 0, 0);
 }
 
-bool ScanWindow::OnCureMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* answer) {
+// Also while the window closes: what is left uncured is told by the rows.
+void ScanWindow::ShowReportedOutcome() {
+    if (!cureReport_.due) return;
+    cureReport_.due = false;
+    ShowCureOutcome(cureReport_.row, cureReport_.result);
+}
+
+bool ScanWindow::OnCureMessage(UINT message, WPARAM, LPARAM lParam, LRESULT* answer) {
     switch (message) {
     case kMsgCureRowCount:
         *answer = closing_ ? 0 : findings_.Count();
         return true;
     case kMsgCureFinding: {
+        ShowReportedOutcome();
         auto& request = *reinterpret_cast<FindingRequest*>(lParam);
         char code[260];
         findings_.GetItem(request.row, 3, code, sizeof(code));
@@ -74,11 +85,6 @@ bool ScanWindow::OnCureMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
         }
         return true;
     }
-    case kMsgCureOutcome:
-        // Also while the window closes: what is left uncured is told by the rows.
-        ShowCureOutcome(static_cast<int>(wParam), static_cast<LONG>(lParam));
-        *answer = 0;
-        return true;
     }
     return false;
 }
@@ -87,16 +93,14 @@ void ScanWindow::ShowCureOutcome(int row, LONG result) {
     HWND list = findings_.Handle();
     findings_.SetCureResult(row, CureOutcomeOf(result).row);
     // Past the sixth row the list follows the pass.
-    if (row > 5) {
-        RECT first{};
-        first.left = LVIR_BOUNDS;
-        ::SendMessageA(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
-        ::SendMessageA(list, LVM_SCROLL, 0, first.bottom - first.top);
-    }
+    if (row > 5) ++cureScrollRows_;
     LVITEMA state{};
     state.stateMask = LVIS_STATEIMAGEMASK;
     state.state = INDEXTOSTATEIMAGEMASK(1);
     ::SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+    // The row is painted with the others on the next tick.
+    cureRowsChanged_ = true;
+    ::ValidateRect(list, nullptr);
 
     // Only infections count towards the end, each once however often its
     // row is cured again.
@@ -106,23 +110,43 @@ void ScanWindow::ShowCureOutcome(int row, LONG result) {
         mark.handled = true;
     }
     const DWORD remaining = infections_ - cured_;
-    ::SendMessageA(progressBar_.Handle(), PBM_SETPOS, remaining, 0);
-    char text[16] = {};
-    if (remaining != 0 && remaining <= infections_) {
-        std::snprintf(text, sizeof(text), "%u%%",
-                      static_cast<unsigned>(static_cast<unsigned long long>(remaining) * 100 / infections_));
-    } else {
+    if (remaining == 0 || remaining > infections_) {
         // Every infection handled: the bar shows full, the header box empty.
         progressBar_.SetActive(true);
         ::SendMessageA(progressBar_.Handle(), PBM_SETRANGE32, 0, 1);
         ::SendMessageA(progressBar_.Handle(), PBM_SETPOS, 1, 0);
         findings_.Header().SetHeaderChecked(false);
         ::InvalidateRect(findings_.Header().Handle(), nullptr, TRUE);
+        percent_.SetText("");
     }
+}
+
+// The pass's tick: the scroll, the count-down of the bar and the percentage,
+// and one repaint of the rows that changed since the last tick.
+void ScanWindow::ShowCureProgress() {
+    HWND list = findings_.Handle();
+    if (cureScrollRows_ > 0) {
+        RECT first{};
+        first.left = LVIR_BOUNDS;
+        ::SendMessageA(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+        ::SendMessageA(list, LVM_SCROLL, 0, cureScrollRows_ * (first.bottom - first.top));
+        cureScrollRows_ = 0;
+    }
+    if (cureRowsChanged_) ::InvalidateRect(list, nullptr, TRUE);
+    cureRowsChanged_ = false;
+
+    const DWORD remaining = infections_ - cured_;
+    if (remaining == 0 || remaining > infections_) return;
+    ::SendMessageA(progressBar_.Handle(), PBM_SETPOS, remaining, 0);
+    char text[16];
+    std::snprintf(text, sizeof(text), "%u%%",
+                  static_cast<unsigned>(static_cast<unsigned long long>(remaining) * 100 / infections_));
     percent_.SetText(text);
 }
 
 void ScanWindow::OnCureEnded() {
+    ::KillTimer(Handle(), kCureRefreshTimer);
+    ShowCureProgress();
     ::InvalidateRect(findings_.Handle(), nullptr, FALSE);
     ::EnableWindow(pause_.Handle(), TRUE);
     job_.scanState = kStateFinished;

@@ -71,12 +71,12 @@ void BuildStateText(const char* category, const char* suffix, char* out, size_t 
 
 void ScanWindow::AddFinding(LONG result, LONG kind, const char* name, const char* path) {
     if (result == 0 || result == -1 || !(result & (kInfectionBits | kIncurableBit))) return;
-    char category[260] = {};
-    char suffix[260] = {};
+    const char* category = "";
+    const char* suffix = "";
     if (result & kInfectionBits) {
         ++infections_;
-        GetLocalText("SCANNER", CategoryKey(kind), category, sizeof(category));
-        if (result & kIncurableBit) GetLocalText("SCANNER", "IncurableZip", suffix, sizeof(suffix));
+        category = CachedLocalText("SCANNER", CategoryKey(kind));
+        if (result & kIncurableBit) suffix = CachedLocalText("SCANNER", "IncurableZip");
     }
     char state[260];
     BuildStateText(category, suffix, state, sizeof(state));
@@ -89,5 +89,19 @@ void ScanWindow::AddFinding(LONG result, LONG kind, const char* name, const char
     findings_.SetItem(0, 3, CodeText(kCodeUncuredRow));
     findings_.CheckGroup(0, true);
     findings_.Header().SetHeaderChecked(true);
-    ::InvalidateRect(findings_.Header().Handle(), nullptr, TRUE);
+}
+
+void ScanWindow::ListReportedFindings() {
+    {
+        std::lock_guard<std::mutex> lock(reportedLock_);
+        listing_.swap(reported_);
+    }
+    if (listing_.empty()) return;
+    // One layout and one repaint of the list for the whole batch.
+    HWND list = findings_.Handle();
+    ::SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    for (const FindingReport& report : listing_) AddFinding(report.result, report.kind, report.name, report.path);
+    listing_.clear();
+    ::SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    ::RedrawWindow(list, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }

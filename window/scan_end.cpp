@@ -79,6 +79,7 @@ void AppendTargetPart(char* text, size_t size, const ScanTargetList& targets, bo
 
 void ScanWindow::OnScanEnded() {
     HWND window = Handle();
+    ListReportedFindings();
     job_.progressFrozen = 1;
     job_.scanState = kStateScanEnded;
     findings_.SetFlatCheck(false);

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/local_text.h"
@@ -18,14 +19,9 @@ constexpr int kWidth = 594;
 constexpr int kHeight = 300;
 constexpr int kMoveBandHeight = 24;  // a press above this row moves the window
 constexpr WPARAM kMoveByCaption = 0xF012;
-
-// A finding on its way from ScanThread to the window's thread.
-struct FindingReport {
-    LONG result;
-    LONG kind;
-    const char* name;
-    const char* path;
-};
+// Findings reported beyond this many between two ticks make ScanThread wait
+// until the window has listed them, which bounds the memory they take.
+constexpr size_t kFindingBatch = 1024;
 
 }  // namespace
 
@@ -111,8 +107,19 @@ void ScanWindow::ProgressRange(DWORD maximum) {
 }
 
 void ScanWindow::Finding(LONG result, LONG kind, const char* name, const char* path) {
-    FindingReport report{result, kind, name, path};
-    if (HWND window = reportTo_) ::SendMessageA(window, kMsgFinding, 0, reinterpret_cast<LPARAM>(&report));
+    HWND window = reportTo_;
+    if (!window) return;
+    size_t waiting = 0;
+    {
+        std::lock_guard<std::mutex> lock(reportedLock_);
+        FindingReport& report = reported_.emplace_back();
+        report.result = result;
+        report.kind = kind;
+        std::snprintf(report.name, sizeof(report.name), "%s", name);
+        std::snprintf(report.path, sizeof(report.path), "%s", path);
+        waiting = reported_.size();
+    }
+    if (waiting >= kFindingBatch) ::SendMessageA(window, kMsgFinding, 0, 0);
 }
 
 void ScanWindow::ScanEnded() {
@@ -179,6 +186,11 @@ INT_PTR ScanWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         ::SendMessageA(Handle(), WM_SYSCOMMAND, kMoveByCaption, 0);
         return TRUE;
     case WM_TIMER:
+        if (wParam == kCureRefreshTimer) {
+            ShowCureProgress();
+            break;
+        }
+        ListReportedFindings();
         RefreshProgress();
         break;
     case WM_CLOSE:
@@ -203,10 +215,7 @@ INT_PTR ScanWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         StartCurePass();
         return TRUE;
     case kMsgFinding:
-        if (!closing_) {
-            const auto& report = *reinterpret_cast<const FindingReport*>(lParam);
-            AddFinding(report.result, report.kind, report.name, report.path);
-        }
+        if (!closing_) ListReportedFindings();
         Answer(1);
         return TRUE;
     case kMsgProgressRange:
@@ -228,6 +237,7 @@ INT_PTR ScanWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         Answer(0);
         return TRUE;
     case kMsgCureEnded:
+        ShowReportedOutcome();
         if (!closing_) OnCureEnded();
         Answer(0);
         return TRUE;

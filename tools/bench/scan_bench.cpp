@@ -11,6 +11,11 @@
 //   scan-instant  ScanFolder with an engine that returns at once
 //   scan-engine   ScanFolder with kxsoc.dll from ENGINE_FOLDER
 //   sleep0        FOLDER is a number of Sleep(0) calls to time alone
+//   cure-engine   ScanFolder with kxsoc.dll from ENGINE_FOLDER (not timed),
+//                 then a cure pass (CureThread) over its findings, with an
+//                 owner that answers at once: the engine's cure calls and the
+//                 virus-log records alone, what a cure through the window
+//                 costs at least
 //
 // A mode with "-busy" appended runs while one spinning thread per processor
 // keeps every core busy, as another busy process would: then Sleep(0) gives
@@ -29,6 +34,7 @@
 #include <vector>
 
 #include "framework/handles.h"
+#include "scan/cure_pass.h"
 #include "scan/file_walk.h"
 #include "scan/scan_job.h"
 
@@ -157,10 +163,55 @@ struct InfectionCounter : ScanReports {
     void ScanEnded() override {}
 };
 
+// Keeps the findings of a scan and offers each to a cure pass, as the
+// window's list would, without a window.
+struct CureOwner : ScanReports {
+    struct Row {
+        char name[260];
+        char path[520];
+    };
+    std::vector<Row> rows;
+    DWORD outcomes = 0;
+    void ProgressRange(DWORD) override {}
+    void Finding(LONG result, LONG, const char* name, const char* path) override {
+        if (result == -1 || !(result & 0x0007)) return;
+        Row& row = rows.emplace_back();
+        std::snprintf(row.name, sizeof(row.name), "%s", name);
+        std::snprintf(row.path, sizeof(row.path), "%s", path);
+    }
+    void ScanEnded() override {}
+    int CureRowCount() override { return static_cast<int>(rows.size()); }
+    bool CureFinding(int row, char (&name)[260], char (&path)[520]) override {
+        std::memcpy(name, rows[row].name, sizeof(name));
+        std::memcpy(path, rows[row].path, sizeof(path));
+        return true;
+    }
+    void CureOutcome(int, LONG) override { ++outcomes; }
+};
+
+int TimeCurePass(const char* root, const char* engineFolder) {
+    CureOwner owner;
+    ScanJob job(&owner);
+    if (!job.LoadEngine(engineFolder)) return 1;
+    LoadExcludedPaths();
+    char folder[kPathSize];
+    std::snprintf(folder, sizeof(folder), "%s", root);
+    ScanFolder(folder, 1, job);
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    ::QueryPerformanceCounter(&start);
+    CureThread(&job);
+    ::QueryPerformanceCounter(&end);
+    const double seconds = Seconds(start, end);
+    std::printf("mode=cure-engine rows=%lu seconds=%.4f us_per_row=%.1f\n", static_cast<unsigned long>(owner.outcomes),
+                seconds, owner.outcomes ? seconds * 1e6 / owner.outcomes : 0.0);
+    return owner.outcomes > 0 ? 0 : 1;
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: scan_bench bare|bare-sleep0|openread|count|scan-instant FOLDER\n"
-                 "       scan_bench scan-engine FOLDER ENGINE_FOLDER\n"
+                 "       scan_bench scan-engine|cure-engine FOLDER ENGINE_FOLDER\n"
                  "       scan_bench sleep0 CALLS\n"
                  "       (append -busy to a mode to keep every core busy meanwhile)\n");
     return 2;
@@ -184,6 +235,7 @@ int main(int argc, char** argv) {
 
     char root[kPathSize];
     if (std::snprintf(root, sizeof(root), "%s", argv[2]) >= static_cast<int>(sizeof(root))) return Usage();
+    if (std::strcmp(mode, "cure-engine") == 0) return argc < 4 ? Usage() : TimeCurePass(root, argv[3]);
 
     bool bare = std::strcmp(mode, "bare") == 0;
     bool bareSleep = std::strcmp(mode, "bare-sleep0") == 0;

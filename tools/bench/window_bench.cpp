@@ -1,11 +1,15 @@
 // window_bench: the scan window's own costs, one measurement per process
 // (tools/bench/run-bench.sh runs it beside scan_bench).
 //
-//   window_bench refresh FOLDER       the timer's refresh and the paints it
+//   window_bench refresh FOLDER [ROWS]
+//                                     the timer's refresh and the paints it
 //                                     causes, tick by tick at the timer's pace,
 //                                     in a scan window of this process scanning
-//                                     FOLDER, with 1,000 rows in its findings
-//                                     list
+//                                     FOLDER, with ROWS rows (1,000 unless
+//                                     given) in its findings list; then the
+//                                     list scrolled a page at a time and a row
+//                                     at a time (as a cure pass scrolls it),
+//                                     each step repainted
 //   window_bench objects FOLDER       a scan window of this process scanning
 //                                     FOLDER: handles and GDI objects once the
 //                                     scan runs and the window has painted,
@@ -15,8 +19,16 @@
 //                                     kxscan.exe EXE on FOLDER: files per
 //                                     second from the moment its window shows
 //                                     (ScanThread starts then) to the summary;
+//                                     the seconds from the process's start
+//                                     to the summary (a busy window thread
+//                                     shows its window late);
 //                                     its peak working set and its handles
 //                                     after start-up and at the end
+//   window_bench window-cure EXE FOLDER
+//                                     kxscan.exe EXE /AC on FOLDER: the cure
+//                                     pass that follows the scan, from the
+//                                     summary to the moment the Cure button
+//                                     goes (every finding handled)
 //
 // Wine counts neither handles nor GDI objects (GetProcessHandleCount and
 // GetGuiResources answer 0), so both are counted by trying every value:
@@ -40,10 +52,11 @@
 
 namespace {
 
-constexpr int kRows = 1000;
 constexpr int kTicks = 25;  // about 4 s of a scan of 20,000 files
+constexpr int kScrollSteps = 40;
 
 ScanWindow* g_window = nullptr;
+int g_rows = 1000;
 
 DWORD CountHandles(HANDLE process) {
     DWORD count = 0;
@@ -96,7 +109,8 @@ double Now() {
 
 void FillList(HWND list) {
     char name[32];
-    for (int row = 0; row < kRows; ++row) {
+    ::SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    for (int row = 0; row < g_rows; ++row) {
         std::snprintf(name, sizeof(name), "Bench.Finding.%04d", row);
         LVITEMA item{};
         item.mask = LVIF_TEXT;
@@ -109,6 +123,19 @@ void FillList(HWND list) {
             ::SendMessageA(list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
         }
     }
+    ::SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(list, nullptr, TRUE);
+}
+
+// Microseconds per step: `scroll` and the repaint it causes, `steps` times.
+template <typename Scroll>
+double TimeScrolling(HWND list, Scroll scroll) {
+    const double start = Now();
+    for (int step = 0; step < kScrollSteps; ++step) {
+        scroll();
+        ::UpdateWindow(list);
+    }
+    return (Now() - start) * 1e6 / kScrollSteps;
 }
 
 // Between two ticks the window answers what the scan thread sends, as it does
@@ -145,7 +172,17 @@ VOID CALLBACK MeasureRefresh(HWND, UINT, UINT_PTR timer, DWORD) {
         seconds += Now() - start;
         AnswerUntilNextTick();
     }
-    std::printf("mode=refresh rows=%d ticks=%d us_per_tick=%.1f\n", kRows, kTicks, seconds * 1e6 / kTicks);
+    HWND list = ::GetDlgItem(window, IDC_FINDINGS);
+    RECT first{};
+    first.left = LVIR_BOUNDS;
+    ::SendMessageA(list, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+    const double page = TimeScrolling(list, [list] { ::SendMessageA(list, WM_VSCROLL, SB_PAGEDOWN, 0); });
+    ::SendMessageA(list, WM_VSCROLL, SB_TOP, 0);
+    const double row = TimeScrolling(list, [list, &first] {
+        ::SendMessageA(list, LVM_SCROLL, 0, first.bottom - first.top);
+    });
+    std::printf("mode=refresh rows=%d ticks=%d us_per_tick=%.1f us_per_page=%.1f us_per_row_scroll=%.1f\n", g_rows,
+                kTicks, seconds * 1e6 / kTicks, page, row);
     std::fflush(stdout);
     g_window->EndDialog(IDCANCEL);
 }
@@ -201,23 +238,30 @@ HWND WindowOf(DWORD pid) {
     return search.found;
 }
 
+// Starts kxscan.exe by `line` and waits for its window: the scan starts as
+// the window's initialisation ends; /HD windows stay hidden, so their start
+// is when the window exists. Null when the process cannot start or ends first.
+HWND StartKxscan(std::string line, PROCESS_INFORMATION* info) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, info))
+        return nullptr;
+    ::CloseHandle(info->hThread);
+    ::WaitForInputIdle(info->hProcess, 60000);
+    HWND window = nullptr;
+    while (!(window = WindowOf(info->dwProcessId)) && ::WaitForSingleObject(info->hProcess, 1) == WAIT_TIMEOUT) {
+    }
+    return window;
+}
+
 int MeasureWindowScan(int argc, char** argv) {
     std::string line = std::string("\"") + argv[2] + "\"";
     for (int i = 4; i < argc; ++i) line += std::string(" ") + argv[i];
     line += std::string(" \"") + argv[3] + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return 1;
-    ::CloseHandle(info.hThread);
-    ::WaitForInputIdle(info.hProcess, 60000);
-
-    // The scan starts as the window's initialisation ends; /HD windows stay
-    // hidden, so their start is when the window exists.
-    HWND window = nullptr;
-    while (!(window = WindowOf(info.dwProcessId)) && ::WaitForSingleObject(info.hProcess, 1) == WAIT_TIMEOUT) {
-    }
+    const double launched = Now();
+    HWND window = StartKxscan(line, &info);
+    if (!info.hProcess) return 1;
     const double start = Now();
     const DWORD handles = CountHandles(info.hProcess);
     char status[2048] = {};
@@ -239,19 +283,58 @@ int MeasureWindowScan(int argc, char** argv) {
     ::TerminateProcess(info.hProcess, 0);
     ::CloseHandle(info.hProcess);
     const double seconds = end - start;
-    std::printf("mode=window-scan files=%lu seconds=%.4f files_per_s=%.0f peak_ws=%llu handles_start=%lu "
-                "handles_end=%lu\n",
-                files, seconds, seconds > 0 ? files / seconds : 0.0, static_cast<unsigned long long>(peak), handles,
-                handlesEnd);
+    std::printf("mode=window-scan files=%lu seconds=%.4f files_per_s=%.0f whole_seconds=%.4f "
+                "peak_ws=%llu handles_start=%lu handles_end=%lu\n",
+                files, seconds, seconds > 0 ? files / seconds : 0.0, end - launched, static_cast<unsigned long long>(peak), handles, handlesEnd);
     return files > 0 ? 0 : 1;
+}
+
+// kxscan.exe /AC: from the summary (the scan's end, where the cure starts) to
+// the moment the Cure button is hidden (the pass has handled every finding).
+int MeasureWindowCure(char** argv) {
+    PROCESS_INFORMATION info{};
+    HWND window = StartKxscan(std::string("\"") + argv[2] + "\" /AC \"" + argv[3] + "\"", &info);
+    if (!info.hProcess) return 1;
+    double start = 0;
+    double end = 0;
+    unsigned long rows = 0;
+    while (::WaitForSingleObject(info.hProcess, 20) == WAIT_TIMEOUT) {
+        bool ended = false;
+        if (start == 0) {
+            if (!ScanRuns(window, &ended) || !ended) continue;
+            start = Now();
+            // "files scanned, N threats": the second number.
+            char status[2048] = {};
+            ::GetDlgItemTextA(window, IDC_CURRENT_FILE, status, sizeof(status));
+            char* at = std::strstr(status, " | ") + 3;
+            std::strtoul(at, &at, 10);
+            while (*at && !(*at >= '0' && *at <= '9')) ++at;
+            rows = std::strtoul(at, nullptr, 10);
+        }
+        if (::IsWindowVisible(::GetDlgItem(window, IDC_PAUSE))) continue;
+        end = Now();
+        break;
+    }
+    ::TerminateProcess(info.hProcess, 0);
+    ::CloseHandle(info.hProcess);
+    const double seconds = end - start;
+    std::printf("mode=window-cure rows=%lu seconds=%.4f us_per_row=%.1f\n", rows, seconds,
+                rows ? seconds * 1e6 / rows : 0.0);
+    return end > 0 && rows > 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && std::strcmp(argv[1], "refresh") == 0) return RunWindow(MeasureRefresh);
+    if (argc >= 3 && std::strcmp(argv[1], "refresh") == 0) {
+        if (argc >= 4) g_rows = std::atoi(argv[3]);
+        return RunWindow(MeasureRefresh);
+    }
+    if (argc >= 4 && std::strcmp(argv[1], "window-cure") == 0) return MeasureWindowCure(argv);
     if (argc >= 3 && std::strcmp(argv[1], "objects") == 0) return RunWindow(CountObjects);
     if (argc >= 4 && std::strcmp(argv[1], "window-scan") == 0) return MeasureWindowScan(argc, argv);
-    std::fprintf(stderr, "usage: window_bench refresh|objects FOLDER | window-scan KXSCAN_EXE FOLDER [OPTION...]\n");
+    std::fprintf(stderr,
+                 "usage: window_bench refresh FOLDER [ROWS] | objects FOLDER | window-scan KXSCAN_EXE FOLDER "
+                 "[OPTION...] | window-cure KXSCAN_EXE FOLDER\n");
     return 2;
 }
