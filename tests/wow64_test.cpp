@@ -36,6 +36,7 @@ ListModules g_realListModules;
 std::string g_windows;  // the folder that stands for the Windows folder
 
 BOOL WINAPI UnderWow64(HANDLE, PBOOL wow64) { return *wow64 = TRUE; }
+using kxtest::Occurrences;
 using kxtest::PointImportAt;
 
 // The Windows folder `windows` with System32 (the 32-bit twins), Sysnative (the native files) and SysWOW64.
@@ -48,12 +49,6 @@ void StandInWow64(const std::string& windows) {
     PointImportAt(g_systemFolder, +[](LPSTR out, UINT size) WINAPI { return UINT(std::snprintf(out, size, "%s\\System32", g_windows.c_str())); });
     PointImportAt(g_wow64Folder, +[](LPSTR out, UINT size) WINAPI { return UINT(std::snprintf(out, size, "%s\\SysWOW64", g_windows.c_str())); });
     ProcessOptions().debugMask = kDebugToFile;
-}
-
-int Occurrences(const std::string& text, const std::string& word) {
-    int count = 0;
-    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++count;
-    return count;
 }
 
 // The engine: what reaches it, "scan PATH" or "cure PATH"; files named evil are findings, cured.

@@ -66,10 +66,7 @@ bool KxscanRun::WaitForText(int id, const std::string& text, DWORD timeoutMs) co
 }
 
 int KxscanRun::Lines(const std::string& word) const {
-    const std::string log = install.Read("Logs\\kxlog.01");
-    int count = 0;
-    for (size_t at = log.find(word); at != std::string::npos; at = log.find(word, at + 1)) ++count;
-    return count;
+    return Occurrences(install.Read("Logs\\kxlog.01"), word);
 }
 
 bool KxscanRun::WaitForLines(const std::string& word, int count, DWORD timeoutMs) const {

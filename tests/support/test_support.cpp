@@ -110,6 +110,12 @@ std::string Quote(const std::string& argument) {
     return quoted + std::string(backslashes, '\\') + '"';
 }
 
+int Occurrences(const std::string& text, const std::string& word) {
+    int count = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++count;
+    return count;
+}
+
 std::string Hex(const void* data, size_t length) {
     std::string text;
     char two[3];

@@ -51,6 +51,8 @@ void RemoveTree(const std::string& folder);
 std::string Listing(const std::string& folder);
 // The lines of a text, each without its "\n" or "\r\n".
 Strings Lines(const std::string& text);
+// How often `word` stands in `text`, overlaps counted.
+int Occurrences(const std::string& text, const std::string& word);
 // Quotes one argument for a command line.
 std::string Quote(const std::string& argument);
 // Two lower-case hex digits for each byte.
