@@ -213,7 +213,7 @@ size_t ExpandVariables(const char* text, char* out, size_t size) {
 }
 
 // The 64-bit view's texts are a 64-bit component's, their variables too.
-constexpr PathLookups kSystemLookups{SearchOnPath, LongPathOf, ExpandNativeVariables};
+constexpr PathLookups kSystemLookups{SearchNativePath, LongPathOf, ExpandNativeVariables};
 constexpr PathLookups kWow32Lookups{SearchOnPath, LongPathOf, ExpandVariables};
 
 void Pass::Add(char* text) {

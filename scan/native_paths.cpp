@@ -73,6 +73,16 @@ bool OwnPathAsNamed(const char* path, char (&out)[kNativePathSize]) {
     return ReplaceLeadingFolder(path, native.systemFolder, native.wow64Folder, out, sizeof(out));
 }
 
+size_t SearchNativePath(const char* name, char* out, size_t size) {
+    const DWORD found = ::SearchPathA(nullptr, name, nullptr, static_cast<DWORD>(size), out, nullptr);
+    const NativeView& native = ProcessNativeView();
+    if (found != 0 || !native.wow64) return found;
+    char path[kNativePathSize];
+    const DWORD length = ::SearchPathA(native.nativeFolder, name, nullptr, sizeof(path), path, nullptr);
+    if (length == 0 || length >= sizeof(path)) return 0;
+    return ReplaceLeadingFolder(path, native.nativeFolder, native.systemFolder, out, size) ? std::strlen(out) : 0;
+}
+
 size_t ExpandNativeVariables(const char* text, char* out, size_t size) {
     char native[kNativePathSize];
     if (ProcessNativeView().wow64) {

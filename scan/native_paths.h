@@ -31,6 +31,12 @@ bool NativePath(const char* path, char (&out)[kNativePathSize]);
 // system folder is the 32-bit one. False when it does not fit 520 bytes.
 bool OwnPathAsNamed(const char* path, char (&out)[kNativePathSize]);
 
+// The file `name` as a 64-bit component's search finds it, as SearchPathA
+// counts: the search path, and under WOW64, when that finds nothing, the
+// native system folder, whose files a 32-bit search never sees. A file
+// found there is given under the system folder's own name.
+size_t SearchNativePath(const char* name, char* out, size_t size);
+
 // Environment variables expanded with the meanings a 64-bit component gives
 // them (%ProgramFiles% is the native folder under WOW64), as
 // ExpandEnvironmentStringsA counts.

@@ -79,9 +79,10 @@ KX_PROBE(system_folder_under_wow64) {
     ScanListedFile((g_windows + "\\System32\\drivers\\evil.sys").c_str(), job);
     CureThread(&job);
     ::SetEnvironmentVariableA("ProgramW6432", "C:\\Native");
-    char command[260] = "%ProgramFiles%\\Tool\\tool.exe";
-    ExtractCommandPath(command);
-    return std::printf("%lu %lu %s %s%s", counted, job.filesVisited.load(), command, g_engine.c_str(), owner.found.c_str()), 0;
+    fw::UniqueFile(::CreateFileA((g_windows + "\\Sysnative\\native_only.dll").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    char command[260] = "%ProgramFiles%\\Tool\\tool.exe", bare[260] = "native_only.dll,Start";
+    ExtractCommandPath(command), ExtractCommandPath(bare);
+    return std::printf("%lu %lu %s %s %s%s", counted, job.filesVisited.load(), command, bare, g_engine.c_str(), owner.found.c_str()), 0;
 }
 
 TEST(Wow64, SystemFolderReachedThroughItsNativeAliasWhilePeopleSeeTheirOwnPaths) {
@@ -89,9 +90,10 @@ TEST(Wow64, SystemFolderReachedThroughItsNativeAliasWhilePeopleSeeTheirOwnPaths)
     for (const char* name : {"W\\System32\\twin32.dll", "W\\Sysnative\\a.dll", "W\\Sysnative\\drivers\\evil.sys", "Logs\\kxlog.01"})
         ASSERT_TRUE(install.dir.Write(name, ""));
     const std::string user = install.dir.File("W\\System32\\drivers\\evil.sys"), native = install.dir.File("W\\Sysnative\\");
-    // Two files counted; the walk's two and the listed driver visited; %ProgramFiles% of a 64-bit text is the native folder.
+    // Two files counted; the walk's two and the listed driver visited; %ProgramFiles% of a 64-bit text is the native
+    // folder, and a bare name a 64-bit search finds only in the native system folder is named under System32.
     EXPECT_EQ(kxtest::RunProbe("system_folder_under_wow64", {install.dir.File("W")}).output,
-              "2 3 C:\\Native\\Tool\\tool.exe scan " + native + "a.dll|scan " + native + "drivers\\evil.sys|scan " + native +
+              "2 3 C:\\Native\\Tool\\tool.exe " + install.dir.File("W\\System32\\native_only.dll") + " scan " + native + "a.dll|scan " + native + "drivers\\evil.sys|scan " + native +
                   "drivers\\evil.sys|cure " + native + "drivers\\evil.sys|" + user);
     const std::string virusLog = kxtest::Run(kxtest::Quote(kxtest::BuildFolder() + "\\kxlogcat.exe") + " " + install.dir.File("Logs\\virus.log"), 20000).output;
     const std::string debugLog = install.dir.Read("Logs\\kxlog.01");
