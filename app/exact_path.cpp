@@ -1,5 +1,6 @@
 #include "app/exact_path.h"
 
+#include <cstring>
 #include <cwchar>
 
 namespace {
@@ -91,6 +92,22 @@ bool ExactPath(const char* path, wchar_t* out, size_t size) {
     std::wmemcpy(full + length, name, nameLength + 1);
     const bool complete = full[1] == L':' || (IsSeparator(full[0]) && IsSeparator(full[1]));
     return complete && ToExactForm(full, out, size);
+}
+
+// Under UTF-8 every valid name has one; there the system refuses the
+// best-fit and used-default arguments, and a lone surrogate is the one
+// thing that cannot be converted.
+bool ToAnsi(const wchar_t* text, char* out, int size) {
+    BOOL usedDefault = FALSE;
+    const int written =
+        ::GetACP() == CP_UTF8
+            ? ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, out, size, nullptr, nullptr)
+            : ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, out, size, nullptr, &usedDefault);
+    if (written <= 0) {
+        out[0] = '\0';
+        return false;
+    }
+    return !usedDefault && !std::strchr(out, '?');
 }
 
 void PlainPath(wchar_t* path) {

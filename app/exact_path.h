@@ -17,6 +17,10 @@ constexpr size_t kExactPathSize = 1100;
 // they are. False when the path cannot be converted or does not fit.
 bool ExactPath(const char* path, wchar_t* out, size_t size);
 
+// True when the whole of `text` has an ANSI form (no replacement, no best
+// fit), written to `out`; an empty `out` when it cannot be converted.
+bool ToAnsi(const wchar_t* text, char* out, int size);
+
 // The same path without its \\?\ prefix, in place: "\\?\C:\x" becomes "C:\x",
 // "\\?\UNC\server\share" becomes "\\server\share"; other paths stay as they are.
 void PlainPath(wchar_t* path);

@@ -12,9 +12,10 @@
 // 0 when the file no longer holds the finding; 0x0010 for every other
 // failure (action "fail", file gone, locked or unreadable, a link or other
 // reparse point, a path that leads elsewhere than its names say, a delete of
-// one name of several, unknown name, bad arguments). Never -1 here: the caller tests the success bits alone, and -1
-// has them all. A failed cure leaves the file as it was, unless writing the
-// repaired bytes back into it fails part of the way.
+// one name of several, unknown name, bad arguments). Never -1 here: the
+// caller tests the success bits alone, and -1 has them all. A failed cure
+// leaves the file as it was, unless writing the repaired bytes back into it
+// fails part of the way.
 //
 // Files are opened by their exact names (see app/exact_path.h): the path the
 // caller gives is the name the file was listed under.

@@ -74,11 +74,6 @@ void UnlockLog(HANDLE file) {
     ::UnlockFileEx(file, 0, 1, 0, &range);
 }
 
-uint32_t GetLe32(const uint8_t* in) {
-    return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 | static_cast<uint32_t>(in[2]) << 16 |
-           static_cast<uint32_t>(in[3]) << 24;
-}
-
 // Where this process's last append to a log ended, by the log's identity:
 // a record boundary for as long as the file is no shorter. The writer then
 // walks only the records that others appended since. Two logs are written
@@ -125,15 +120,11 @@ bool ReadAt(HANDLE file, uint64_t offset, uint8_t* data, DWORD size) {
 }
 
 // Whether the bytes at `field` (`available` of them, at least 4) begin a
-// record the format allows: a length of 8 plus a multiple of 16 up to the
-// largest record, and, when the file holds it, the text length n it implies.
+// record the format allows: its length, and, when the file holds it, the
+// text length n it implies.
 bool Plausible(const uint8_t* field, uint64_t available) {
     const uint32_t length = GetLe32(field);
-    if (length < 8 + kAriaBlockSize || (length - 8) % kAriaBlockSize != 0 || length > 8 + kMaxLogRecordText)
-        return false;
-    if (available < 12) return true;
-    const uint32_t textLength = GetLe32(field + 8);
-    return textLength != 0 && textLength <= length - 8 && textLength > length - 8 - kAriaBlockSize;
+    return IsRecordLength(length) && (available < 12 || TextFitsRecord(GetLe32(field + 8), length));
 }
 
 // Walks the records from the boundary `from` by their lengths, without

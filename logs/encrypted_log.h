@@ -7,9 +7,30 @@
 
 #include <cstdint>
 
+#include "logs/aria.h"
+
 // The log key text: 12 characters, the rest of the 32-byte key zero.
 constexpr const char* kLogPassPhrase = "wob!fenu*wob";
 constexpr int kMaxLogRecordText = 2032;
+// The largest L a record can have.
+constexpr uint32_t kMaxLogRecordLength = 8 + kMaxLogRecordText;
+
+// The record fields as the file stores them, little-endian.
+inline uint32_t GetLe32(const uint8_t* in) {
+    return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 | static_cast<uint32_t>(in[2]) << 16 |
+           static_cast<uint32_t>(in[3]) << 24;
+}
+
+// The lengths the writer makes, which the writer's own walk and the readers
+// go by: L is 8 plus a positive multiple of 16, up to kMaxLogRecordLength;
+// n is at least 1 and needs exactly that ciphertext, L - 8 == 16 * ceil(n / 16).
+inline bool IsRecordLengthShaped(uint32_t length) {
+    return length >= 8 + kAriaBlockSize && (length - 8) % kAriaBlockSize == 0;
+}
+inline bool IsRecordLength(uint32_t length) { return IsRecordLengthShaped(length) && length <= kMaxLogRecordLength; }
+inline bool TextFitsRecord(uint32_t textLength, uint32_t length) {
+    return textLength != 0 && textLength <= length - 8 && textLength > length - 8 - kAriaBlockSize;
+}
 
 // Builds "QMR!ARIA", CRC-32, n and the ciphertext of `length` input bytes into
 // `output` (capacity *outputSize). Returns the size written (16 + 16 *

@@ -10,7 +10,6 @@
 #include "app/startup.h"
 #include "framework/handles.h"
 #include "logs/debug_log.h"
-#include "scan/file_walk.h"
 
 namespace {
 

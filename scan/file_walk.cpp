@@ -125,22 +125,6 @@ void ScanNamedFile(const char* path, ScanJob& job) {
 
 }  // namespace
 
-// Under UTF-8 every valid name has one; there the system refuses the
-// best-fit and used-default arguments, and a lone surrogate is the one
-// thing that cannot be converted.
-bool ToAnsi(const wchar_t* text, char* out, int size) {
-    BOOL usedDefault = FALSE;
-    const int written =
-        ::GetACP() == CP_UTF8
-            ? ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, out, size, nullptr, nullptr)
-            : ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, out, size, nullptr, &usedDefault);
-    if (written <= 0) {
-        out[0] = '\0';
-        return false;
-    }
-    return !usedDefault && !std::strchr(out, '?');
-}
-
 int IsExcludedPathIn(const ExcludedPathTable& table, const char* path) {
     for (DWORD i = 0; i < table.count && i < kMaxExcludedPaths; ++i) {
         const ExcludedPath& entry = table.entries[i];

@@ -20,10 +20,6 @@ int IsExcludedPath(const char* path);
 int QuickScanWants(const char* path, const wchar_t* longName, DWORD sizeHigh, DWORD sizeLow,
                    const char* extensions);
 
-// True when the whole of `text` has an ANSI form (no replacement, no best
-// fit), written to `out`; an empty `out` when it cannot be converted.
-bool ToAnsi(const wchar_t* text, char* out, int size);
-
 // Both walkers open files and folders by their exact names (app/exact_path.h)
 // and never enter a folder link or junction they meet; one given as the
 // target is walked as its folder.

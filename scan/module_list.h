@@ -13,6 +13,13 @@
 // Paths the scan takes, terminator included.
 constexpr size_t kListedPathSize = 520;
 
+// The process identifiers that the scan and the lister try, in this order
+// (every fourth, from the first below the limit), and how many modules of
+// one process are listed at most.
+constexpr unsigned long kFirstProcessId = 8;
+constexpr unsigned long kProcessIdLimit = 0xFFFF;
+constexpr unsigned long kMaxModules = 1024;
+
 struct ListedModule {
     unsigned long processId = 0;
     std::string path;

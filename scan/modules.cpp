@@ -20,9 +20,6 @@
 
 namespace {
 
-constexpr DWORD kFirstProcessId = 8;
-constexpr DWORD kProcessIdLimit = 0xFFFF;
-constexpr DWORD kMaxModules = 1024;
 constexpr DWORD kMaxDrivers = 512;
 constexpr DWORD kPathSize = 520;
 

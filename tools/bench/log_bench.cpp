@@ -92,12 +92,11 @@ int Cat(const char* kxlogcat, const char* log, const char* output) {
     const double start = Now();
     if (!::CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
         return 1;
-    ::WaitForSingleObject(process.hProcess, INFINITE);
+    fw::UniqueHandle child(process.hProcess), thread(process.hThread);
+    ::WaitForSingleObject(child.get(), INFINITE);
     const double seconds = Now() - start;
     DWORD code = 1;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
+    ::GetExitCodeProcess(child.get(), &code);
     std::printf("mode=cat into=%s seconds=%.3f mb_per_s=%.1f exit=%lu\n", std::strcmp(output, "NUL") ? "file" : "nul",
                 seconds, static_cast<double>(size.QuadPart) / 1e6 / seconds, code);
     return code == 0 ? 0 : 1;

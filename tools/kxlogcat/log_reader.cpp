@@ -14,14 +14,8 @@ namespace {
 
 constexpr char kLogMagic[8] = {'Q', 'M', 'R', '!', 'L', 'O', 'G', 'S'};
 constexpr size_t kLengthField = 4;
-constexpr uint32_t kMinRecordLength = 8 + kAriaBlockSize;
-constexpr size_t kTimeStampLength = 19;
-constexpr size_t kWhySize = 256;  // "YYYY-MM-DD hh:mm:ss"
-
-uint32_t ReadLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
+constexpr size_t kTimeStampLength = 19;  // "YYYY-MM-DD hh:mm:ss"
+constexpr size_t kWhySize = 256;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -140,9 +134,9 @@ void LogReader::Walk(bool atEnd) {
             ++at_;
             continue;
         }
-        const uint32_t length = ReadLe32(buffer_ + at_);
+        const uint32_t length = GetLe32(buffer_ + at_);
         EndStretch(base_ + at_);
-        sink_(LogRecord{base_ + at_, plain_, ReadLe32(buffer_ + at_ + 8)});
+        sink_(LogRecord{base_ + at_, plain_, GetLe32(buffer_ + at_ + 8)});
         at_ += kLengthField + length;
     }
     if (atEnd) EndStretch(base_ + end_);
@@ -161,49 +155,43 @@ int LogReader::Check(size_t at, bool atEnd, char* why) {
     if (have < kLengthField) {
         if (!atEnd) return -1;
         Explain(why, "record length field cut short by the end of the file (%u of 4 bytes)",
-                      static_cast<unsigned>(have));
+                static_cast<unsigned>(have));
         return 0;
     }
     const uint8_t* record = buffer_ + at + kLengthField;
-    const uint32_t length = ReadLe32(buffer_ + at);
-    if (length < kMinRecordLength || (length - 8) % kAriaBlockSize != 0) {
-        Explain(why, "record length L = %u is not 8 plus a positive multiple of 16",
-                      static_cast<unsigned>(length));
+    const uint32_t length = GetLe32(buffer_ + at);
+    if (!IsRecordLengthShaped(length)) {
+        Explain(why, "record length L = %u is not 8 plus a positive multiple of 16", static_cast<unsigned>(length));
         return 0;
     }
-    if (length > kMaxLogRecordLength) {
-        Explain(why, "record length L = %u is larger than any record (at most %u)",
-                      static_cast<unsigned>(length), static_cast<unsigned>(kMaxLogRecordLength));
+    if (!IsRecordLength(length)) {
+        Explain(why, "record length L = %u is larger than any record (at most %u)", static_cast<unsigned>(length),
+                static_cast<unsigned>(kMaxLogRecordLength));
         return 0;
     }
     if (have < kLengthField + 8) {
         if (!atEnd) return -1;
-    } else {
+    } else if (const uint32_t textLength = GetLe32(record + 4); !TextFitsRecord(textLength, length)) {
         // The writer makes the smallest ciphertext that holds the text.
-        const uint32_t textLength = ReadLe32(record + 4);
-        const uint32_t cipherLength = length - 8;
-        if (textLength == 0 || textLength > cipherLength || textLength <= cipherLength - kAriaBlockSize) {
-            Explain(why, "plaintext length n = %u does not fit a record of L = %u (L - 8 must be 16 * ceil(n / 16))",
-                          static_cast<unsigned>(textLength), static_cast<unsigned>(length));
-            return 0;
-        }
+        Explain(why, "plaintext length n = %u does not fit a record of L = %u (L - 8 must be 16 * ceil(n / 16))",
+                static_cast<unsigned>(textLength), static_cast<unsigned>(length));
+        return 0;
     }
     if (have < kLengthField + length) {
         if (!atEnd) return -1;
         Explain(why, "record of L = %u runs past the end of the file (%u of its %u bytes present)",
-                      static_cast<unsigned>(length), static_cast<unsigned>(have - kLengthField),
-                      static_cast<unsigned>(length));
+                static_cast<unsigned>(length), static_cast<unsigned>(have - kLengthField), static_cast<unsigned>(length));
         return 0;
     }
-    const uint32_t storedCrc = ReadLe32(record);
-    const uint32_t textLength = ReadLe32(record + 4);
+    const uint32_t storedCrc = GetLe32(record);
+    const uint32_t textLength = GetLe32(record + 4);
     const uint32_t cipherLength = length - 8;
     for (uint32_t i = 0; i < cipherLength; i += kAriaBlockSize)
         AriaCryptBlock(record + 8 + i, rounds_, roundKeys_, plain_ + i);
     const uint32_t crc = Crc32(plain_, textLength);
     if (crc != storedCrc) {
-        Explain(why, "CRC mismatch (stored 0x%08X, computed 0x%08X)",
-                      static_cast<unsigned>(storedCrc), static_cast<unsigned>(crc));
+        Explain(why, "CRC mismatch (stored 0x%08X, computed 0x%08X)", static_cast<unsigned>(storedCrc),
+                static_cast<unsigned>(crc));
         return 0;
     }
     // The writer fills the last block up with zeros; the CRC does not cover them.

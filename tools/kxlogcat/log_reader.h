@@ -31,9 +31,6 @@
 #include "logs/aria.h"
 #include "logs/encrypted_log.h"
 
-// The largest L a record can have.
-constexpr uint32_t kMaxLogRecordLength = 8 + kMaxLogRecordText;
-
 // One good record. `text` is valid only during the call that hands it over.
 struct LogRecord {
     uint64_t offset;  // file offset of its length field

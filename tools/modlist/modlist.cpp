@@ -10,29 +10,26 @@
 
 #include <cstdio>
 
+#include "framework/handles.h"
+#include "scan/module_list.h"
+
 namespace {
 
-// The process identifiers the scan tries, in the same order.
-constexpr DWORD kFirstProcessId = 8;
-constexpr DWORD kProcessIdLimit = 0xFFFF;
-constexpr DWORD kMaxModules = 1024;
-
 bool ListModules(DWORD id, FILE* out) {
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+    fw::UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
     if (!process) return true;
     static HMODULE modules[kMaxModules];
     DWORD needed = 0;
     bool written = true;
-    if (::EnumProcessModulesEx(process, modules, sizeof(modules), &needed, LIST_MODULES_ALL)) {
+    if (::EnumProcessModulesEx(process.get(), modules, sizeof(modules), &needed, LIST_MODULES_ALL)) {
         DWORD count = needed / sizeof(HMODULE);
         if (count > kMaxModules) count = kMaxModules;
         for (DWORD index = 0; index < count && written; ++index) {
-            char name[520];
-            if (::GetModuleFileNameExA(process, modules[index], name, sizeof(name)) == 0) continue;
+            char name[kListedPathSize];
+            if (::GetModuleFileNameExA(process.get(), modules[index], name, sizeof(name)) == 0) continue;
             written = std::fprintf(out, "%lu\t%s\n", id, name) > 0;
         }
     }
-    ::CloseHandle(process);
     return written;
 }
 
