@@ -18,7 +18,9 @@
 # were listed in batches) on 1,000 of each; a cure pass of 1,000, 4,000 and
 # 10,000 findings through the window against the same pass without a window
 # (the engine's cure calls and the virus-log records alone); the timer's
-# refresh and the list's scrolling with 1,000 and 10,000 rows.
+# refresh and the list's scrolling with 1,000 and 10,000 rows; a finding's
+# path links, recorded and looked at again, by the depth of its path; the
+# module lister's output parsed, by its lines.
 # Every figure comes from this one run: compare the ratios, not the absolute
 # rates of different runs or machines.
 #
@@ -226,8 +228,10 @@ if [ "$only" = logs ]; then
   i=0
   while [ $i -lt "$rounds" ]; do
     cp "$bench/log10.log" "$bench/engine/Logs/ten.log"
+    cp "$bench/log100.log" "$bench/engine/Logs/hundred.log"
     cp "$bench/log0.log" "$bench/engine/Logs/empty.log"
     log append ten.log | sed "s/^/log=10MB /" >>"$results"
+    log append hundred.log | sed "s/^/log=100MB /" >>"$results"
     log append empty.log | sed "s/^/log=empty /" >>"$results"
     log cat 'C:\bench\kxlogcat.exe' 'C:\bench\log100.log' 'C:\bench\cat.out' >>"$results"
     log cat 'C:\bench\kxlogcat.exe' 'C:\bench\log100.log' NUL >>"$results"
@@ -236,7 +240,7 @@ if [ "$only" = logs ]; then
     done
     i=$((i + 1))
   done
-  rm -f "$bench/cat.out"
+  rm -f "$bench/cat.out" "$bench/engine/Logs/hundred.log"
   python3 - "$results" <<'EOF'
 import statistics, sys
 rows = [dict(part.split("=", 1) for part in line.split()) for line in open(sys.argv[1])]
@@ -250,6 +254,8 @@ for into in ("file", "nul"):
 first, following = median("first_us", log="10MB"), median("next_us", log="10MB")
 print("  first append to a 10 MB log     %8.0f us (the next one %.0f us, the first to an empty log %.0f us)"
       % (first, following, median("first_us", log="empty")))
+print("  first append to a 100 MB log    %8.0f us (the next one %.0f us)"
+      % (median("first_us", log="100MB"), median("next_us", log="100MB")))
 now, before = median("seconds", sig="badsig"), median("seconds", sig="badsig-before")
 print("  first scan, 50,000 bad signature lines: %.3f s, before %.3f s (%.0fx faster)" % (now, before, before / now))
 EOF
@@ -283,9 +289,13 @@ while [ $i -lt "$rounds" ]; do
   for rows in 1000 10000; do
     window refresh 'C:\bench\findings\c10000' $rows | sed "s/^/findings=c10000 /" >>"$results"
   done
+  # A finding's links, recorded when listed and looked at before its cure,
+  # by the depth of its path; and the module lister's output, by its lines.
+  for depth in 2 8 30 60; do run cure-guard 'C:\bench\guard' $depth >>"$results"; done
+  for lines in 10000 200000; do run module-list $lines >>"$results"; done
   i=$((i + 1))
 done
-rm -rf "$bench/findings/cure"
+rm -rf "$bench/findings/cure" "$bench/guard"
 fi
 
 [ "$only" = findings ] || echo "Measuring large files, $rounds rounds"
@@ -425,6 +435,18 @@ if seconds("window-scan", "e1000") is not None:
         print("  %6s rows: %7.0f %7.0f %7.0f" % (count, median(float(r["us_per_tick"]) for r in picked),
                                                  median(float(r["us_per_page"]) for r in picked),
                                                  median(float(r["us_per_row_scroll"]) for r in picked)))
+    print()
+    print("A finding's path links, us: recorded when listed, looked at before the cure")
+    for names in sorted({int(r["names"]) for r in rows if r.get("mode") == "cure-guard"}):
+        picked = [r for r in rows if r.get("mode") == "cure-guard" and r.get("names") == str(names)]
+        print("  %3d names: %7.1f %7.1f  (%.1f a name)" % (names, median(float(r["record_us"]) for r in picked),
+                                                       median(float(r["check_us"]) for r in picked),
+                                                       median(float(r["us_per_name"]) for r in picked)))
+    print("The module lister's output parsed, as a scan on 64-bit Windows reads it")
+    for lines in sorted({int(r["lines"]) for r in rows if r.get("mode") == "module-list"}):
+        picked = [r for r in rows if r.get("mode") == "module-list" and r.get("lines") == str(lines)]
+        print("  %7d lines (%4.1f MB): %8.4f s" % (lines, median(float(r["mb"]) for r in picked),
+                                                 median(float(r["seconds"]) for r in picked)))
 
 if not runs("bare"):
     sys.exit(0)

@@ -16,6 +16,12 @@
 //                 owner that answers at once: the engine's cure calls and the
 //                 virus-log records alone, what a cure through the window
 //                 costs at least
+//   cure-guard    FOLDER/DEPTH: a file DEPTH folders below FOLDER (made when
+//                 missing); the links of its path recorded as a finding is
+//                 listed, and looked at again before its cure
+//   module-list   FOLDER is a number of lines of module lister output (400
+//                 modules a process) to parse, as a scan on 64-bit Windows
+//                 reads it
 //
 // A mode with "-busy" appended runs while one spinning thread per processor
 // keeps every core busy, as another busy process would: then Sleep(0) gives
@@ -26,16 +32,20 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 #include "framework/handles.h"
+#include "scan/cure_guard.h"
 #include "scan/cure_pass.h"
 #include "scan/file_walk.h"
+#include "scan/module_list.h"
 #include "scan/scan_job.h"
 
 namespace {
@@ -208,11 +218,60 @@ int TimeCurePass(const char* root, const char* engineFolder) {
     return owner.outcomes > 0 ? 0 : 1;
 }
 
+// The links of a path DEPTH folders deep, at listing and before the cure.
+int TimeCureGuard(const char* root, const char* depthText) {
+    const int depth = std::atoi(depthText);
+    if (depth <= 0) return 2;
+    std::string path = root;
+    ::CreateDirectoryA(root, nullptr);
+    for (int level = 0; level < depth; ++level) {
+        path += "\\d" + std::to_string(level);
+        ::CreateDirectoryA(path.c_str(), nullptr);
+    }
+    path += "\\file.txt";
+    if (!fw::UniqueFile(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr))) return 1;
+    ListedLinks links;
+    constexpr int kRounds = 200;
+    char enginePath[520];
+    bool allowed = true;
+    LARGE_INTEGER start, middle, end;
+    ::QueryPerformanceCounter(&start);
+    for (int i = 0; i < kRounds; ++i) links.Record(path.c_str());
+    ::QueryPerformanceCounter(&middle);
+    for (int i = 0; i < kRounds; ++i) allowed = links.MayCure(path.c_str(), enginePath) && allowed;
+    ::QueryPerformanceCounter(&end);
+    const double record = Seconds(start, middle) * 1e6 / kRounds, check = Seconds(middle, end) * 1e6 / kRounds;
+    // The names below the drive: the folders, the root's own and the file.
+    const int names = static_cast<int>(std::count(path.begin() + 3, path.end(), '\\')) + 1;
+    std::printf("mode=cure-guard names=%d record_us=%.1f check_us=%.1f us_per_name=%.1f allowed=%d\n", names, record,
+                check, (record + check) / 2 / names, allowed);
+    return allowed ? 0 : 1;
+}
+
+int TimeModuleList(const char* linesText) {
+    const long lines = std::strtol(linesText, nullptr, 10);
+    if (lines <= 0) return 2;
+    std::string output;
+    for (long line = 0; line < lines; ++line)
+        output += std::to_string(8 + 4 * (line / 400)) + "\tC:\\Windows\\System32\\module-" +
+                  std::to_string(line % 400) + ".dll\r\n";
+    output += "end\r\n";
+    LARGE_INTEGER start, end;
+    ::QueryPerformanceCounter(&start);
+    const ModuleListing listing = ParseModuleList(output.data(), output.size());
+    ::QueryPerformanceCounter(&end);
+    const double seconds = Seconds(start, end);
+    std::printf("mode=module-list lines=%lu mb=%.1f seconds=%.4f us_per_line=%.3f complete=%d\n",
+                static_cast<unsigned long>(listing.modules.size()), output.size() / 1e6, seconds,
+                seconds * 1e6 / lines, listing.complete);
+    return listing.complete && listing.modules.size() == static_cast<size_t>(lines) ? 0 : 1;
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: scan_bench bare|bare-sleep0|openread|count|scan-instant FOLDER\n"
                  "       scan_bench scan-engine|cure-engine FOLDER ENGINE_FOLDER\n"
-                 "       scan_bench sleep0 CALLS\n"
+                 "       scan_bench sleep0 CALLS | module-list LINES | cure-guard FOLDER DEPTH\n"
                  "       (append -busy to a mode to keep every core busy meanwhile)\n");
     return 2;
 }
@@ -232,10 +291,12 @@ int main(int argc, char** argv) {
         StopSpinners(spinners);
         return result;
     }
+    if (std::strcmp(mode, "module-list") == 0) return TimeModuleList(argv[2]);
 
     char root[kPathSize];
     if (std::snprintf(root, sizeof(root), "%s", argv[2]) >= static_cast<int>(sizeof(root))) return Usage();
     if (std::strcmp(mode, "cure-engine") == 0) return argc < 4 ? Usage() : TimeCurePass(root, argv[3]);
+    if (std::strcmp(mode, "cure-guard") == 0) return argc < 4 ? Usage() : TimeCureGuard(root, argv[3]);
 
     bool bare = std::strcmp(mode, "bare") == 0;
     bool bareSleep = std::strcmp(mode, "bare-sleep0") == 0;
